@@ -1,0 +1,30 @@
+// Windows paths on the host: drive letters through the prefix's dosdevices
+// folder, '\' separators, names found whatever their letter case, and the
+// trailing periods and spaces of a path component dropped.
+#ifndef PFMSETUP_PLATFORM_HOST_PATHS_H
+#define PFMSETUP_PLATFORM_HOST_PATHS_H
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace host {
+
+// The Unix path that a Windows path names. Every component that exists is
+// matched without letter case; the ones that do not exist are kept as
+// written (so a file about to be created gets the name it was given).
+// Relative paths start at the current directory. No result for a drive
+// the prefix does not map, or a name the platform refuses.
+std::optional<std::string> UnixPathOf(std::string_view windows_path);
+
+// The Windows path of a Unix path: the deepest drive whose folder holds it,
+// as Wine names it (Z:\ for / where the prefix maps Z: so).
+std::optional<std::string> WindowsPathOf(const std::string &unix_path);
+
+// The entry of a Unix folder whose name equals `name` without letter case
+// (the exact spelling wins); no result when there is none.
+std::optional<std::string> FindNoCase(const std::string &dir, std::string_view name);
+
+}  // namespace host
+
+#endif

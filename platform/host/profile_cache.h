@@ -1,0 +1,44 @@
+// Parsed profiles of files that the program only reads, kept between
+// calls and parsed again only when the file's identity, size or
+// modification time changes.
+#ifndef PFMSETUP_PLATFORM_HOST_PROFILE_CACHE_H
+#define PFMSETUP_PLATFORM_HOST_PROFILE_CACHE_H
+
+#include "profile_document.h"
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+
+namespace host {
+
+// What identifies one version of a file on disk.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    long long mtime_ns = 0;
+    bool operator==(const FileStamp &o) const
+    {
+        return device == o.device && inode == o.inode && size == o.size && mtime_ns == o.mtime_ns;
+    }
+};
+FileStamp StampOf(const struct stat &st);
+
+// Reads a whole file; false when it cannot be read.
+bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *st);
+
+// The profile in a file, or null when the file cannot be read (the reads
+// then answer as for a missing file).
+std::shared_ptr<const ProfileDocument> LoadProfile(const std::string &unix_path);
+
+// Drops every cached profile.
+void ForgetProfiles();
+
+// Drops the remembered Unix paths of profile file names.
+void ForgetProfilePaths();
+
+}  // namespace host
+
+#endif

@@ -1,0 +1,599 @@
+#include "profile_document.h"
+
+#include "codepage.h"
+
+namespace host {
+namespace {
+
+const uint32_t kTomb = 0xFFFFFFFFu;
+
+// Profile names compare without the case of ASCII letters only: the
+// platform keeps "\xC4rger" and "\xE4rger" apart.
+unsigned char FoldAscii(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+}
+
+std::string FoldNames(std::string_view text)
+{
+    std::string out(text);
+    for (char &c : out) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return true;
+}
+
+uint32_t HashNoCase(std::string_view text)
+{
+    uint32_t h = 2166136261u;
+    for (char c : text) {
+        h ^= FoldAscii(static_cast<unsigned char>(c));
+        h *= 16777619u;
+    }
+    return h;
+}
+
+// A NUL inside a name or value ends it, as it ends the platform's string.
+uint32_t UpToNul(std::string_view text, uint32_t begin, uint32_t length)
+{
+    std::size_t nul = text.substr(begin, length).find('\0');
+    return nul == std::string_view::npos ? length : static_cast<uint32_t>(nul);
+}
+
+std::string_view Trim(std::string_view text)
+{
+    std::size_t b = 0;
+    std::size_t e = text.size();
+    while (b < e && IsProfileSpace(static_cast<unsigned char>(text[b]))) ++b;
+    while (e > b && IsProfileSpace(static_cast<unsigned char>(text[e - 1]))) --e;
+    return text.substr(b, e - b);
+}
+
+void AppendEncoded(std::string &out, std::string_view ansi, ProfileEncoding encoding)
+{
+    switch (encoding) {
+    case ProfileEncoding::Ansi:
+        out.append(ansi);
+        break;
+    case ProfileEncoding::Utf8:
+        for (char c : ansi) AppendUtf8(out, Cp1252ToUnicode(static_cast<unsigned char>(c)));
+        break;
+    case ProfileEncoding::Utf16Le:
+    case ProfileEncoding::Utf16Be:
+        for (char c : ansi) {
+            char32_t u = Cp1252ToUnicode(static_cast<unsigned char>(c));
+            char hi = static_cast<char>(u >> 8);
+            char lo = static_cast<char>(u & 0xFF);
+            if (encoding == ProfileEncoding::Utf16Le) {
+                out += lo;
+                out += hi;
+            } else {
+                out += hi;
+                out += lo;
+            }
+        }
+        break;
+    }
+}
+
+}  // namespace
+
+bool IsProfileSpace(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
+}
+
+ProfileDocument::ProfileDocument()
+{
+    // The lines before the first header form a section without a name.
+    sections_.emplace_back();
+    section_index_[std::string()].push_back(0);
+}
+
+ProfileDocument ProfileDocument::Parse(std::string_view bytes)
+{
+    ProfileDocument doc;
+    const unsigned char *b = reinterpret_cast<const unsigned char *>(bytes.data());
+    std::size_t n = bytes.size();
+    if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
+        doc.encoding_ = ProfileEncoding::Utf8;
+        doc.bom_.assign(bytes.substr(0, 3));
+    } else if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+        doc.encoding_ = ProfileEncoding::Utf16Le;
+        doc.bom_.assign(bytes.substr(0, 2));
+    } else if (n >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
+        doc.encoding_ = ProfileEncoding::Utf16Be;
+        doc.bom_.assign(bytes.substr(0, 2));
+    }
+
+    if (doc.encoding_ == ProfileEncoding::Ansi) {
+        doc.arena_.assign(bytes);
+        std::size_t start = 0;
+        while (start < n) {
+            std::size_t i = start;
+            while (i < n && b[i] != '\n' && b[i] != '\r') ++i;
+            LineEnd end = kEndNone;
+            std::size_t next = i;
+            if (i < n && b[i] == '\r' && i + 1 < n && b[i + 1] == '\n') {
+                end = kEndCrLf;
+                next = i + 2;
+            } else if (i < n && b[i] == '\r') {
+                end = kEndCr;
+                next = i + 1;
+            } else if (i < n) {
+                end = kEndLf;
+                next = i + 1;
+            }
+            Line line;
+            line.text = static_cast<uint32_t>(start);
+            line.length = static_cast<uint32_t>(i - start);
+            line.end = end;
+            doc.Classify(line);
+            doc.PlaceLine(line);
+            start = next;
+        }
+        return doc;
+    }
+
+    // Encoded files: keep the original bytes for the lines left alone and the
+    // text in code page 1252 for the rules.
+    std::size_t offset = doc.bom_.size();
+    doc.raw_.assign(bytes.substr(offset));
+    const unsigned char *r = reinterpret_cast<const unsigned char *>(doc.raw_.data());
+    std::size_t rn = doc.raw_.size();
+    std::size_t unit = doc.encoding_ == ProfileEncoding::Utf8 ? 1 : 2;
+    if (unit == 2) rn &= ~static_cast<std::size_t>(1);
+    auto unit_at = [&](std::size_t i) -> uint32_t {
+        if (unit == 1) return r[i];
+        return doc.encoding_ == ProfileEncoding::Utf16Le ? (uint32_t(r[i + 1]) << 8 | r[i])
+                                                          : (uint32_t(r[i]) << 8 | r[i + 1]);
+    };
+    std::size_t start = 0;
+    while (start < rn) {
+        std::size_t i = start;
+        while (i < rn && unit_at(i) != '\n' && unit_at(i) != '\r') i += unit;
+        LineEnd end = kEndNone;
+        std::size_t next = i;
+        if (i < rn && unit_at(i) == '\r' && i + unit < rn && unit_at(i + unit) == '\n') {
+            end = kEndCrLf;
+            next = i + 2 * unit;
+        } else if (i < rn && unit_at(i) == '\r') {
+            end = kEndCr;
+            next = i + unit;
+        } else if (i < rn) {
+            end = kEndLf;
+            next = i + unit;
+        }
+        std::string text = unit == 1 ? Utf8ToCp1252(std::string_view(doc.raw_).substr(start, i - start))
+                                     : Utf16ToCp1252(r + start, i - start,
+                                                     doc.encoding_ == ProfileEncoding::Utf16Be);
+        doc.AddParsedLine(text, static_cast<uint32_t>(start), static_cast<uint32_t>(i - start), end);
+        start = next;
+    }
+    return doc;
+}
+
+void ProfileDocument::AddParsedLine(std::string_view text, uint32_t raw, uint32_t raw_length, LineEnd end)
+{
+    Line line;
+    line.text = static_cast<uint32_t>(arena_.size());
+    line.length = static_cast<uint32_t>(text.size());
+    arena_.append(text);
+    line.raw = raw;
+    line.raw_length = raw_length;
+    line.end = end;
+    Classify(line);
+    PlaceLine(line);
+}
+
+void ProfileDocument::PlaceLine(const Line &line)
+{
+    if (line.kind == kHeader) {
+        Section s;
+        s.header = line;
+        s.has_header = true;
+        sections_.push_back(std::move(s));
+        IndexSectionName(static_cast<uint32_t>(sections_.size() - 1));
+        return;
+    }
+    Section &s = sections_.back();
+    s.lines.push_back(line);
+    if (line.kind != kBlank) IndexLine(s, static_cast<uint32_t>(s.lines.size() - 1));
+}
+
+void ProfileDocument::Classify(Line &line) const
+{
+    std::string_view t = TextOf(line);
+    std::size_t p = 0;
+    while (p < t.size() && IsProfileSpace(static_cast<unsigned char>(t[p]))) ++p;
+    line.kind = kBlank;
+    line.key_begin = line.key_length = line.value_begin = line.value_length = 0;
+    if (p == t.size()) return;
+    if (t[p] == '[') {
+        std::size_t close = t.rfind(']');
+        if (close != std::string_view::npos && close > p) {
+            // The name between the brackets, trimmed; text after ']' is ignored.
+            std::size_t b = p + 1;
+            std::size_t e = close;
+            while (b < e && IsProfileSpace(static_cast<unsigned char>(t[b]))) ++b;
+            while (e > b && IsProfileSpace(static_cast<unsigned char>(t[e - 1]))) --e;
+            line.kind = kHeader;
+            line.key_begin = static_cast<uint32_t>(b);
+            line.key_length = UpToNul(t, line.key_begin, static_cast<uint32_t>(e - b));
+            return;
+        }
+    }
+    std::size_t e = t.size();
+    while (e > p && IsProfileSpace(static_cast<unsigned char>(t[e - 1]))) --e;
+    std::size_t eq = t.substr(0, e).find('=', p);
+    if (eq == std::string_view::npos) {
+        line.kind = kBare;
+        line.key_begin = static_cast<uint32_t>(p);
+        line.key_length = UpToNul(t, line.key_begin, static_cast<uint32_t>(e - p));
+        return;
+    }
+    std::size_t ke = eq;
+    while (ke > p && IsProfileSpace(static_cast<unsigned char>(t[ke - 1]))) --ke;
+    std::size_t vb = eq + 1;
+    while (vb < e && IsProfileSpace(static_cast<unsigned char>(t[vb]))) ++vb;
+    line.kind = kEntry;
+    line.key_begin = static_cast<uint32_t>(p);
+    line.key_length = UpToNul(t, line.key_begin, static_cast<uint32_t>(ke - p));
+    line.value_begin = static_cast<uint32_t>(vb);
+    line.value_length = UpToNul(t, line.value_begin, static_cast<uint32_t>(e - vb));
+}
+
+std::string_view ProfileDocument::TextOf(const Line &line) const
+{
+    return std::string_view(arena_).substr(line.text, line.length);
+}
+
+std::string_view ProfileDocument::KeyOf(const Line &line) const
+{
+    return TextOf(line).substr(line.key_begin, line.key_length);
+}
+
+std::string_view ProfileDocument::ValueOf(const Line &line) const
+{
+    return TextOf(line).substr(line.value_begin, line.value_length);
+}
+
+std::string_view ProfileDocument::SectionNameOf(const Section &section) const
+{
+    return KeyOf(section.header);
+}
+
+void ProfileDocument::IndexSectionName(uint32_t index)
+{
+    section_index_[FoldNames(SectionNameOf(sections_[index]))].push_back(index);
+}
+
+uint32_t ProfileDocument::FindSectionIndex(std::string_view name, bool trim) const
+{
+    auto it = section_index_.find(FoldNames(trim ? Trim(name) : name));
+    if (it == section_index_.end() || it->second.empty()) return kTomb;
+    return it->second.front();
+}
+
+const ProfileDocument::Section *ProfileDocument::FindSection(std::string_view name, bool trim) const
+{
+    uint32_t i = FindSectionIndex(name, trim);
+    return i == kTomb ? nullptr : &sections_[i];
+}
+
+ProfileDocument::Section *ProfileDocument::FindSection(std::string_view name)
+{
+    uint32_t i = FindSectionIndex(name, true);
+    return i == kTomb ? nullptr : &sections_[i];
+}
+
+long ProfileDocument::FindLine(const Section &section, std::string_view key) const
+{
+    if (section.slots.empty()) return -1;
+    std::size_t mask = section.slots.size() - 1;
+    for (std::size_t i = HashNoCase(key) & mask;; i = (i + 1) & mask) {
+        uint32_t v = section.slots[i];
+        if (v == 0) return -1;
+        if (v != kTomb && SameName(KeyOf(section.lines[v - 1]), key)) return static_cast<long>(v - 1);
+    }
+}
+
+void ProfileDocument::GrowIndex(Section &section)
+{
+    std::size_t size = section.slots.empty() ? 16 : section.slots.size() * 2;
+    std::size_t live = 0;
+    for (const Line &l : section.lines) {
+        if (!l.dead && l.kind != kBlank) ++live;
+    }
+    while (size < 4 * (live + 1)) size *= 2;
+    section.slots.assign(size, 0);
+    section.used_slots = 0;
+    for (uint32_t n = 0; n < section.lines.size(); ++n) {
+        const Line &l = section.lines[n];
+        if (l.dead || l.kind == kBlank) continue;
+        if (FindLine(section, KeyOf(l)) >= 0) continue;
+        std::size_t mask = size - 1;
+        std::size_t i = HashNoCase(KeyOf(l)) & mask;
+        while (section.slots[i] != 0) i = (i + 1) & mask;
+        section.slots[i] = n + 1;
+        ++section.used_slots;
+    }
+}
+
+void ProfileDocument::IndexLine(Section &section, uint32_t n)
+{
+    if (2 * (section.used_slots + 1) > section.slots.size()) {
+        GrowIndex(section);
+        return;  // the rebuild took the new line in
+    }
+    std::string_view key = KeyOf(section.lines[n]);
+    if (FindLine(section, key) >= 0) return;  // the first line of a name wins
+    std::size_t mask = section.slots.size() - 1;
+    std::size_t i = HashNoCase(key) & mask;
+    while (section.slots[i] != 0 && section.slots[i] != kTomb) i = (i + 1) & mask;
+    if (section.slots[i] == 0) ++section.used_slots;
+    section.slots[i] = n + 1;
+}
+
+void ProfileDocument::UnindexLine(Section &section, uint32_t n)
+{
+    if (section.slots.empty()) return;
+    std::size_t mask = section.slots.size() - 1;
+    for (std::size_t i = HashNoCase(KeyOf(section.lines[n])) & mask;; i = (i + 1) & mask) {
+        uint32_t v = section.slots[i];
+        if (v == 0) return;
+        if (v == n + 1) {
+            section.slots[i] = kTomb;
+            return;
+        }
+    }
+}
+
+bool ProfileDocument::Empty() const
+{
+    for (const Section &s : sections_) {
+        if (s.dead) continue;
+        if (s.has_header) return false;
+        for (const Line &l : s.lines) {
+            if (!l.dead) return false;
+        }
+    }
+    return true;
+}
+
+bool ProfileDocument::HasSection(std::string_view section) const
+{
+    return FindSection(section, true) != nullptr;
+}
+
+bool ProfileDocument::FindKey(std::string_view section, std::string_view key, KeyValue *out) const
+{
+    const Section *s = FindSection(section, true);
+    if (!s) return false;
+    key = Trim(key);
+    if (key.empty()) return false;  // the platform finds no key by an empty name
+    long n = FindLine(*s, key);
+    if (n < 0) return false;
+    const Line &l = s->lines[static_cast<std::size_t>(n)];
+    out->key = KeyOf(l);
+    out->value = ValueOf(l);
+    out->has_value = l.kind == kEntry;
+    return true;
+}
+
+std::vector<ProfileDocument::KeyValue> ProfileDocument::SectionLines(std::string_view section,
+                                                                      bool trim_name) const
+{
+    std::vector<KeyValue> out;
+    const Section *s = FindSection(section, trim_name);
+    if (!s) return out;
+    for (const Line &l : s->lines) {
+        if (l.dead || l.kind == kBlank) continue;
+        out.push_back(KeyValue{KeyOf(l), ValueOf(l), l.kind == kEntry});
+    }
+    return out;
+}
+
+std::vector<std::string_view> ProfileDocument::SectionNames() const
+{
+    std::vector<std::string_view> out;
+    for (const Section &s : sections_) {
+        if (!s.dead && s.has_header) out.push_back(SectionNameOf(s));
+    }
+    return out;
+}
+
+ProfileDocument::Line ProfileDocument::MakeLine(std::string_view text, LineEnd end)
+{
+    Line line;
+    line.text = static_cast<uint32_t>(arena_.size());
+    line.length = static_cast<uint32_t>(text.size());
+    arena_.append(text);
+    line.end = end;
+    line.edited = true;
+    Classify(line);
+    return line;
+}
+
+void ProfileDocument::EndLastLine()
+{
+    for (std::size_t i = sections_.size(); i-- > 0;) {
+        Section &s = sections_[i];
+        if (s.dead) continue;
+        for (std::size_t k = s.lines.size(); k-- > 0;) {
+            if (s.lines[k].dead) continue;
+            if (s.lines[k].end == kEndNone) s.lines[k].end = kEndCrLf;
+            return;
+        }
+        if (s.has_header) {
+            if (s.header.end == kEndNone) s.header.end = kEndCrLf;
+            return;
+        }
+    }
+}
+
+void ProfileDocument::SetValue(std::string_view section, std::string_view key, std::string_view value)
+{
+    section = Trim(section);
+    key = Trim(key);
+    while (!value.empty() && IsProfileSpace(static_cast<unsigned char>(value.front()))) value.remove_prefix(1);
+
+    Section *s = FindSection(section);
+    if (!s) {
+        EndLastLine();
+        std::string header;
+        header.reserve(section.size() + 2);
+        header += '[';
+        header += section;
+        header += ']';
+        Section fresh;
+        fresh.header = MakeLine(header, kEndCrLf);
+        fresh.header.kind = kHeader;
+        fresh.header.key_begin = 1;
+        fresh.header.key_length = static_cast<uint32_t>(section.size());
+        fresh.has_header = true;
+        sections_.push_back(std::move(fresh));
+        IndexSectionName(static_cast<uint32_t>(sections_.size() - 1));
+        s = &sections_.back();
+    }
+
+    long found = FindLine(*s, key);
+    if (found >= 0) {
+        Line &l = s->lines[static_cast<std::size_t>(found)];
+        if (l.kind == kEntry && ValueOf(l) == value) return;  // no change needed
+        std::string text(KeyOf(l));
+        text += '=';
+        text += value;
+        LineEnd end = l.end;
+        Line fresh = MakeLine(text, end);
+        // The name keeps its spelling; a name that itself would not read back
+        // as written (a line without '=') still becomes an entry here.
+        fresh.kind = kEntry;
+        fresh.key_begin = 0;
+        fresh.key_length = static_cast<uint32_t>(text.size() - value.size() - 1);
+        fresh.value_begin = fresh.key_length + 1;
+        fresh.value_length = static_cast<uint32_t>(value.size());
+        l = fresh;
+        return;
+    }
+
+    std::string text;
+    text.reserve(key.size() + 1 + value.size());
+    text += key;
+    text += '=';
+    text += value;
+    Line fresh = MakeLine(text, kEndCrLf);
+    fresh.kind = kEntry;
+    fresh.key_begin = 0;
+    fresh.key_length = static_cast<uint32_t>(key.size());
+    fresh.value_begin = static_cast<uint32_t>(key.size() + 1);
+    fresh.value_length = static_cast<uint32_t>(value.size());
+
+    // After the section's last line that is not blank: blank lines that
+    // part it from the next section stay where they are.
+    std::size_t at = s->lines.size();
+    while (at > 0 && (s->lines[at - 1].dead || s->lines[at - 1].kind == kBlank)) --at;
+    if (at > 0) {
+        if (s->lines[at - 1].end == kEndNone) s->lines[at - 1].end = kEndCrLf;
+    } else if (s->has_header && s->header.end == kEndNone) {
+        s->header.end = kEndCrLf;
+    }
+    if (at == s->lines.size()) {
+        // A blank last line without a line end would otherwise run into the new line.
+        s->lines.push_back(fresh);
+    } else {
+        s->lines.insert(s->lines.begin() + static_cast<long>(at), fresh);
+    }
+    IndexLine(*s, static_cast<uint32_t>(at));
+}
+
+bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key)
+{
+    key = Trim(key);
+    auto it = section_index_.find(FoldNames(Trim(section)));
+    if (it == section_index_.end()) return false;
+    for (uint32_t si : it->second) {
+        Section &s = sections_[si];
+        long found = FindLine(s, key);
+        if (found < 0) continue;
+        uint32_t n = static_cast<uint32_t>(found);
+        UnindexLine(s, n);
+        s.lines[n].dead = true;
+        // A later line of the same name is found from now on.
+        for (uint32_t k = n + 1; k < s.lines.size(); ++k) {
+            const Line &l = s.lines[k];
+            if (!l.dead && l.kind != kBlank && SameName(KeyOf(l), key)) {
+                IndexLine(s, k);
+                break;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+bool ProfileDocument::DeleteSection(std::string_view section)
+{
+    auto it = section_index_.find(FoldNames(Trim(section)));
+    if (it == section_index_.end() || it->second.empty()) return false;
+    Section &s = sections_[it->second.front()];
+    s.dead = true;
+    s.lines.clear();
+    s.lines.shrink_to_fit();
+    s.slots.clear();
+    s.slots.shrink_to_fit();
+    it->second.erase(it->second.begin());
+    if (it->second.empty()) section_index_.erase(it);
+    return true;
+}
+
+void ProfileDocument::EmitLine(const Line &line, std::string &out) const
+{
+    if (encoding_ == ProfileEncoding::Ansi || line.edited) {
+        AppendEncoded(out, TextOf(line), encoding_);
+    } else {
+        out.append(raw_, line.raw, line.raw_length);
+    }
+    switch (line.end) {
+    case kEndNone: break;
+    case kEndCrLf: AppendEncoded(out, "\r\n", encoding_); break;
+    case kEndLf: AppendEncoded(out, "\n", encoding_); break;
+    case kEndCr: AppendEncoded(out, "\r", encoding_); break;
+    }
+}
+
+void ProfileDocument::SerializeTo(const std::function<void(std::string_view)> &sink) const
+{
+    std::string chunk;
+    chunk.reserve(1 << 16);
+    chunk += bom_;
+    for (const Section &s : sections_) {
+        if (s.dead) continue;
+        if (s.has_header) EmitLine(s.header, chunk);
+        for (const Line &l : s.lines) {
+            if (l.dead) continue;
+            EmitLine(l, chunk);
+            if (chunk.size() >= (1 << 16)) {
+                sink(chunk);
+                chunk.clear();
+            }
+        }
+    }
+    if (!chunk.empty()) sink(chunk);
+}
+
+std::string ProfileDocument::Serialize() const
+{
+    std::string out;
+    SerializeTo([&out](std::string_view piece) { out.append(piece); });
+    return out;
+}
+
+}  // namespace host

@@ -1,0 +1,133 @@
+// One profile (INI) file held in memory: its sections, keys and values as
+// the platform's profile rules read them, and every line as it stands in
+// the file, so that writing it back changes only the lines that were
+// edited.
+//
+// Lines are kept in a text arena and addressed by offset; each section has
+// an open-addressing index of its keys. A file of a million lines costs a
+// few dozen bytes a line beyond its own size, and looking a key up costs a
+// hash, not a scan.
+#ifndef PFMSETUP_PLATFORM_HOST_PROFILE_DOCUMENT_H
+#define PFMSETUP_PLATFORM_HOST_PROFILE_DOCUMENT_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace host {
+
+// How the file's bytes encode its text. A file without a byte-order mark is
+// in the ANSI code page; with one, it is read and written back as UTF-8 or
+// UTF-16, as the platform does.
+enum class ProfileEncoding : uint8_t { Ansi, Utf8, Utf16Le, Utf16Be };
+
+// White space as the profile rules trim it around names and values.
+bool IsProfileSpace(unsigned char c);
+
+class ProfileDocument {
+public:
+    struct KeyValue {
+        std::string_view key;
+        std::string_view value;
+        bool has_value;  // false for a line without '=' (its text is the key)
+    };
+
+    ProfileDocument();
+    static ProfileDocument Parse(std::string_view bytes);
+
+    // The whole file as it is to be written.
+    std::string Serialize() const;
+    // The same, handed out in pieces of about 64 KiB (for writing a large
+    // file without holding a second copy of it).
+    void SerializeTo(const std::function<void(std::string_view)> &sink) const;
+
+    bool Empty() const;
+    ProfileEncoding Encoding() const { return encoding_; }
+
+    // Reads. Sections and keys are found by name without the case of ASCII
+    // letters, the first of several of the same name; names are trimmed
+    // before the search. The lines before the first header form the
+    // section "".
+    bool HasSection(std::string_view section) const;
+    // The value of a key; false when the section or key is absent. A line
+    // without '=' is found as a key with no value (has_value false).
+    bool FindKey(std::string_view section, std::string_view key, KeyValue *out) const;
+    // Every line of a section that is not blank, in order. The platform
+    // trims the name it is given for a key but not for a whole section.
+    std::vector<KeyValue> SectionLines(std::string_view section, bool trim_name) const;
+    // Every section's name, in order (the lines before the first section
+    // form no named section).
+    std::vector<std::string_view> SectionNames() const;
+
+    // Writes, with the platform's placement rules.
+    void SetValue(std::string_view section, std::string_view key, std::string_view value);
+    bool DeleteKey(std::string_view section, std::string_view key);
+    bool DeleteSection(std::string_view section);
+
+private:
+    enum LineKind : uint8_t { kBlank, kBare, kEntry, kHeader };
+    enum LineEnd : uint8_t { kEndNone, kEndCrLf, kEndLf, kEndCr };
+
+    struct Line {
+        uint32_t text = 0;       // offset of the line's text in the arena
+        uint32_t length = 0;     // its length, without the line end
+        uint32_t raw = 0;        // offset of the original bytes (encoded files)
+        uint32_t raw_length = 0;
+        uint32_t key_begin = 0;  // name: relative to the text
+        uint32_t key_length = 0;
+        uint32_t value_begin = 0;  // value: relative to the text
+        uint32_t value_length = 0;
+        LineKind kind = kBlank;
+        LineEnd end = kEndNone;
+        bool dead = false;
+        bool edited = false;     // text differs from the original bytes
+    };
+
+    struct Section {
+        Line header;             // kind kHeader, or kBlank for the lines before the first header
+        bool has_header = false;
+        bool dead = false;
+        std::vector<Line> lines;
+        std::vector<uint32_t> slots;  // key index: line number + 1, 0 for free, kTomb for deleted
+        uint32_t used_slots = 0;
+    };
+
+    std::string_view TextOf(const Line &line) const;
+    std::string_view KeyOf(const Line &line) const;
+    std::string_view ValueOf(const Line &line) const;
+    std::string_view SectionNameOf(const Section &section) const;
+
+    Line MakeLine(std::string_view text, LineEnd end);
+    void Classify(Line &line) const;
+    void AddParsedLine(std::string_view text, uint32_t raw, uint32_t raw_length, LineEnd end);
+    void PlaceLine(const Line &line);
+
+    const Section *FindSection(std::string_view name, bool trim) const;
+    Section *FindSection(std::string_view name);
+    uint32_t FindSectionIndex(std::string_view name, bool trim) const;
+    void IndexSectionName(uint32_t index);
+
+    // Key index of one section.
+    long FindLine(const Section &section, std::string_view folded_key) const;
+    void IndexLine(Section &section, uint32_t line_number);
+    void UnindexLine(Section &section, uint32_t line_number);
+    void GrowIndex(Section &section);
+
+    void EndLastLine();
+    void EmitLine(const Line &line, std::string &out) const;
+
+    ProfileEncoding encoding_ = ProfileEncoding::Ansi;
+    std::string bom_;
+    std::string arena_;  // texts in code page 1252
+    std::string raw_;    // original bytes of an encoded file
+    std::vector<Section> sections_;
+    // Folded section name -> the sections of that name, in file order.
+    std::unordered_map<std::string, std::vector<uint32_t>> section_index_;
+};
+
+}  // namespace host
+
+#endif

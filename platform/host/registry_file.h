@@ -1,0 +1,57 @@
+// A registry hive in Wine's text format (system.reg, user.reg), read into
+// a tree of keys and values. Names are kept in UTF-16 as the registry holds
+// them; string data keep their terminating NUL, other data their bytes.
+#ifndef PFMSETUP_PLATFORM_HOST_REGISTRY_FILE_H
+#define PFMSETUP_PLATFORM_HOST_REGISTRY_FILE_H
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+struct RegistryValue {
+    uint32_t type = 0;
+    std::string data;  // the bytes as stored
+};
+
+// Key names compare without letter case and sort as Wine sorts subkeys.
+struct RegistryNameLess {
+    bool operator()(const std::u16string &a, const std::u16string &b) const;
+};
+std::u16string FoldRegistryName(std::u16string_view name);
+
+struct RegistryKey {
+    std::u16string name;
+    std::map<std::u16string, std::unique_ptr<RegistryKey>, RegistryNameLess> subkeys;
+    std::map<std::u16string, RegistryValue> values;  // by folded name; "" is the default value
+    std::u16string link;  // target path of a symbolic link key, below the hive's root
+};
+
+class RegistryFile {
+public:
+    // Parses the text of a hive; lines that cannot be read are skipped.
+    static std::unique_ptr<RegistryFile> Parse(std::string_view text);
+
+    const RegistryKey &Root() const { return root_; }
+    // The key at a path of names separated by '\', below `from`; symbolic
+    // links are followed. Null when there is none.
+    const RegistryKey *Find(const RegistryKey &from, std::u16string_view path) const;
+    const RegistryValue *Value(const RegistryKey &key, std::u16string_view name) const;
+
+private:
+    RegistryKey *Create(std::u16string_view path);
+    RegistryKey root_;
+};
+
+// The hive in a file, parsed again only when the file changes; null when
+// the file cannot be read.
+std::shared_ptr<const RegistryFile> LoadRegistry(const std::string &unix_path);
+void ForgetRegistries();
+
+}  // namespace host
+
+#endif

@@ -1,0 +1,190 @@
+#include "system_profile.h"
+
+#include "codepage.h"
+#include "paths.h"
+#include "prefix.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace host {
+namespace {
+
+bool HasLineBreak(const char *text)
+{
+    return text && std::strpbrk(text, "\r\n") != nullptr;
+}
+
+// A key that would not read back as a key: one holding '=', or one that
+// opens with '[' and so could read as a section header.
+bool IsRefusedKey(const char *key)
+{
+    if (!key) return false;
+    if (std::strchr(key, '=')) return true;
+    const char *p = key;
+    while (*p && IsProfileSpace(static_cast<unsigned char>(*p))) ++p;
+    return *p == '[';
+}
+
+bool WriteAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        ssize_t n = write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+SystemProfile &SystemProfile::Get()
+{
+    static SystemProfile profile;
+    return profile;
+}
+
+SystemProfile::~SystemProfile()
+{
+    Flush();
+}
+
+const ProfileDocument *SystemProfile::Pending(const std::string &unix_path) const
+{
+    if (!held_) return nullptr;
+    // The same file by any spelling of its name.
+    std::size_t slash = unix_path.rfind('/');
+    if (slash == std::string::npos || unix_path.compare(0, slash, folder_) != 0 || slash != folder_.size())
+        return nullptr;
+    if (!EqualsNoCase(std::string_view(unix_path).substr(slash + 1), std::string_view(path_).substr(slash + 1)))
+        return nullptr;
+    return document_.get();
+}
+
+bool SystemProfile::Begin()
+{
+    if (held_) return true;
+    std::optional<std::string> path = UnixPathOf(SystemProfileName());
+    if (!path) {
+        ReportUnusablePrefix(PrefixRoot(), "it has no drive C: with a Windows folder");
+        return false;
+    }
+    std::string folder = path->substr(0, path->rfind('/'));
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        ReportUnusablePrefix(PrefixRoot(), "its Windows folder cannot be opened");
+        return false;
+    }
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            close(fd);
+            return false;
+        }
+    }
+
+    // win.ini is replaced through a new file in its folder; a file without
+    // any write permission carries the read-only attribute.
+    struct stat st {};
+    bool existed = stat(path->c_str(), &st) == 0;
+    bool writable = access(folder.c_str(), W_OK | X_OK) == 0;
+    if (existed) writable = writable && (st.st_mode & 0222) != 0 && access(path->c_str(), W_OK) == 0;
+    std::string bytes;
+    if (writable && existed && !ReadWholeFile(*path, &bytes, &st)) writable = false;
+    if (!writable) {
+        close(fd);
+        return false;
+    }
+
+    folder_fd_ = fd;
+    path_ = *path;
+    folder_ = folder;
+    existed_ = existed;
+    stat_ = st;
+    document_ = std::make_unique<ProfileDocument>(ProfileDocument::Parse(bytes));
+    held_ = true;
+    dirty_ = false;
+    return true;
+}
+
+bool SystemProfile::Write(const char *section, const char *key, const char *value)
+{
+    if (!section) {
+        Flush();
+        return false;
+    }
+    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) || IsRefusedKey(key)) return false;
+    if (!Begin()) return false;
+    if (!key) {
+        dirty_ = document_->DeleteSection(section) || dirty_;
+    } else if (!value) {
+        dirty_ = document_->DeleteKey(section, key) || dirty_;
+    } else {
+        document_->SetValue(section, key, value);
+        dirty_ = true;
+    }
+    return true;
+}
+
+bool SystemProfile::WriteOut()
+{
+    std::string temp = path_ + ".XXXXXX";
+    int fd = mkostemp(&temp[0], O_CLOEXEC);
+    if (fd < 0) return false;
+
+    // Past a file-size limit the write itself must fail, not end the process.
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previous);
+    bool ok = true;
+    document_->SerializeTo([&](std::string_view piece) {
+        if (ok) ok = WriteAll(fd, piece);
+    });
+    sigaction(SIGXFSZ, &previous, nullptr);
+
+    if (existed_) {
+        ok = ok && fchmod(fd, stat_.st_mode & 07777) == 0;
+        if (ok && (stat_.st_uid != geteuid() || stat_.st_gid != getegid())) {
+            // Keeping the owner needs the right to give files away; without
+            // it the file stays the writer's, as any editor leaves it.
+            (void)fchown(fd, stat_.st_uid, stat_.st_gid);
+        }
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        ok = ok && fchmod(fd, 0666 & ~mask) == 0;
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temp.c_str(), path_.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    fsync(folder_fd_);
+    return true;
+}
+
+void SystemProfile::Release()
+{
+    if (folder_fd_ >= 0) close(folder_fd_);
+    folder_fd_ = -1;
+    held_ = false;
+    dirty_ = false;
+    document_.reset();
+}
+
+bool SystemProfile::Flush()
+{
+    if (!held_) return true;
+    bool ok = !dirty_ || WriteOut();
+    Release();
+    return ok;
+}
+
+}  // namespace host

@@ -1,0 +1,58 @@
+// The system profile, win.ini, as the program writes it.
+//
+// Writes go to a copy held in memory. The first write locks the Windows
+// folder against other writers, reads the file afresh and checks that it
+// can be replaced; a flush writes the copy to a temporary file in the same
+// folder, forces it to disk and renames it over win.ini (permissions and
+// owner kept), then lets the lock go. What is still pending when the
+// process ends is flushed then. A crash at any point leaves either the old
+// file or the new one, whole.
+#ifndef PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
+#define PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
+
+#include "profile_cache.h"
+#include "profile_document.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace host {
+
+class SystemProfile {
+public:
+    static SystemProfile &Get();
+    ~SystemProfile();
+
+    // One write: key = value, a key deleted (value null), or a section
+    // deleted (key and value null). False when win.ini cannot be written or
+    // the text would not read back as written.
+    bool Write(const char *section, const char *key, const char *value);
+
+    // Writes pending changes to disk; true when there were none or they are
+    // now on disk.
+    bool Flush();
+
+    // The copy with pending changes when `unix_path` is win.ini and this
+    // process holds it, else null (the file on disk is then current).
+    const ProfileDocument *Pending(const std::string &unix_path) const;
+
+private:
+    SystemProfile() = default;
+    bool Begin();
+    bool WriteOut();
+    void Release();
+
+    bool held_ = false;
+    bool dirty_ = false;
+    int folder_fd_ = -1;
+    std::string path_;
+    std::string folder_;
+    bool existed_ = false;
+    struct stat stat_ {};
+    std::unique_ptr<ProfileDocument> document_;
+};
+
+}  // namespace host
+
+#endif

@@ -1,0 +1,63 @@
+// Windows paths on the host, as Wine maps them for a prefix.
+#include "platform/host/paths.h"
+#include "test_prefix.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using pfmtest::TempPrefix;
+
+namespace {
+
+TEST(Paths, MapDrivesThroughDosdevicesAndFindNamesWithoutCase)
+{
+    TempPrefix prefix;
+    prefix.Enter();
+    ASSERT_EQ(0, mkdir((prefix.prefix + "/drive_c/Kit Folder").c_str(), 0755));
+    pfmtest::WriteFile(prefix.prefix + "/drive_c/Kit Folder/PFMSETUP.INI", "");
+    const std::string c = prefix.prefix + "/dosdevices/c:";
+    EXPECT_EQ(c + "/Kit Folder/PFMSETUP.INI", host::UnixPathOf("c:\\KIT FOLDER\\pfmsetup.ini"));
+    // A period that ends a folder's name is dropped, and so are the periods
+    // and spaces that end the last name.
+    EXPECT_EQ(c + "/Kit Folder/PFMSETUP.INI", host::UnixPathOf("C:\\kit folder.\\.\\pfmsetup.ini. ."));
+    EXPECT_EQ(c + "/Kit Folder/PFMSETUP.INI", host::UnixPathOf("C:/x/../Kit Folder//pfmsetup.ini"));
+    // Names that do not exist keep their spelling.
+    EXPECT_EQ(c + "/Kit Folder/New.INI", host::UnixPathOf("C:\\kit folder\\New.INI"));
+    EXPECT_EQ(c + "/windows", host::UnixPathOf("C:\\WINDOWS"));
+    EXPECT_EQ(std::nullopt, host::UnixPathOf("Q:\\x"));
+    EXPECT_EQ(std::nullopt, host::UnixPathOf("C:\\a?b"));
+    EXPECT_EQ(std::nullopt, host::UnixPathOf("\\\\server\\share\\x"));
+}
+
+TEST(Paths, ResolveRelativePathsFromTheCurrentDirectory)
+{
+    TempPrefix prefix;
+    prefix.Enter();
+    pfmtest::WriteFile(prefix.kit + "/file.ini", "");
+    EXPECT_EQ("/dosdevices/z:" + prefix.kit + "/file.ini",
+              host::UnixPathOf("FILE.INI")->substr(prefix.prefix.size()));
+    EXPECT_EQ("/dosdevices/z:" + prefix.kit + "/file.ini",
+              host::UnixPathOf(".\\sub\\..\\file.ini")->substr(prefix.prefix.size()));
+}
+
+TEST(Paths, NameUnixFoldersByTheDeepestDrive)
+{
+    TempPrefix prefix;
+    prefix.Enter();
+    ASSERT_EQ(0, mkdir((prefix.prefix + "/drive_c/sub").c_str(), 0755));
+    EXPECT_EQ("C:\\sub", host::WindowsPathOf(prefix.prefix + "/drive_c/sub"));
+    EXPECT_EQ("C:\\", host::WindowsPathOf(prefix.prefix + "/drive_c"));
+    std::string kit = "Z:" + prefix.kit;
+    for (char &ch : kit) {
+        if (ch == '/') ch = '\\';
+    }
+    EXPECT_EQ(kit, host::WindowsPathOf(prefix.kit));
+    EXPECT_EQ("Z:\\", host::WindowsPathOf("/"));
+
+    // Without Z: a folder outside every drive has no Windows name.
+    ASSERT_EQ(0, unlink((prefix.prefix + "/dosdevices/z:").c_str()));
+    EXPECT_EQ(std::nullopt, host::WindowsPathOf(prefix.kit));
+}
+
+}  // namespace

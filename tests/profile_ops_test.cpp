@@ -1,0 +1,146 @@
+// The profile operations as the program calls them, with the answers Wine
+// gives for the same files.
+#include "platform/platform.h"
+#include "test_prefix.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using pfmtest::TempPrefix;
+
+namespace {
+
+class ProfileOps : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        prefix.Enter();
+        file = "Z:" + prefix.kit + "\\t.ini";
+        for (char &c : file) {
+            if (c == '/') c = '\\';
+        }
+    }
+    void Write(const std::string &text) { prefix.WriteKit(text, "t.ini"); }
+    std::string Get(const char *section, const char *key, const char *def = "", DWORD size = 256)
+    {
+        std::string buffer(size + 4, '#');
+        DWORD n = GetPrivateProfileStringA(section, key, def, &buffer[0], size, file.c_str());
+        EXPECT_EQ(n, std::strlen(buffer.c_str()));
+        return buffer.substr(0, n);
+    }
+    // The section's entries with each NUL shown as '|'.
+    std::string Section(const char *section, DWORD size, DWORD *returned)
+    {
+        std::string buffer(size + 4, '#');
+        *returned = GetPrivateProfileSectionA(section, &buffer[0], size, file.c_str());
+        std::string shown = buffer.substr(0, size);
+        for (char &c : shown) {
+            if (c == '\0') c = '|';
+        }
+        EXPECT_EQ(std::string(4, '#'), buffer.substr(size)) << "written past the buffer";
+        return shown;
+    }
+
+    TempPrefix prefix;
+    std::string file;
+};
+
+TEST_F(ProfileOps, StripsOnePairOfMatchingQuotes)
+{
+    Write("[s]\r\nd=\"abc\"\r\ns='abc'\r\nm=\"abc'\r\nl=\"\r\nin=a\"b\"\r\n");
+    EXPECT_EQ("abc", Get("s", "d"));
+    EXPECT_EQ("abc", Get("s", "s"));
+    EXPECT_EQ("\"abc'", Get("s", "m"));
+    EXPECT_EQ("\"", Get("s", "l"));
+    EXPECT_EQ("a\"b\"", Get("s", "in"));
+}
+
+TEST_F(ProfileOps, CutsValuesToTheBuffer)
+{
+    Write("[s]\r\nk=abcdef\r\n");
+    EXPECT_EQ("abc", Get("s", "k", "", 4));
+    EXPECT_EQ("", Get("s", "k", "", 1));
+    std::string untouched(4, '#');
+    EXPECT_EQ(0u, GetPrivateProfileStringA("s", "k", "", &untouched[0], 0, file.c_str()));
+    EXPECT_EQ("####", untouched);
+}
+
+TEST_F(ProfileOps, AnswersTheDefaultForAbsentKeysAndFiles)
+{
+    Write("[s]\r\nbare\r\n");
+    EXPECT_EQ("dflt", Get("s", "absent", "dflt  "));
+    EXPECT_EQ("dflt", Get("s", "bare", "dflt"));
+    EXPECT_EQ("dflt", Get("absent", "k", "dflt"));
+    file += ".missing";
+    EXPECT_EQ("dflt", Get("s", "k", "dflt"));
+}
+
+TEST_F(ProfileOps, ReadsIntegersLikeTheSystem)
+{
+    Write("[s]\r\na= 12\r\nb=+5\r\nc=-5\r\nd=0x1F\r\ne=010\r\nf=0b11\r\ng=12abc\r\nh=\r\ni=abc\r\n"
+          "j=4294967297\r\nk=\"42\"\r\nl=0X1F\r\n");
+    struct Case {
+        const char *key;
+        int value;
+    };
+    const Case cases[] = {{"a", 12}, {"b", 5},  {"c", -5}, {"d", 31}, {"e", 10}, {"f", 3},
+                          {"g", 12}, {"h", 77}, {"i", 0},  {"j", 1},  {"k", 42}, {"l", 0},
+                          {"absent", 77}};
+    for (const Case &c : cases) {
+        EXPECT_EQ(c.value, static_cast<int>(GetPrivateProfileIntA("s", c.key, 77, file.c_str()))) << c.key;
+    }
+}
+
+TEST_F(ProfileOps, ReadsASectionAsNulSeparatedEntries)
+{
+    Write("[s]\r\n; comment\r\n  key = value \r\nbare\r\n=X\r\nK=\r\nq=\"quoted\"\r\n\r\n[t]\r\n");
+    DWORD n = 0;
+    EXPECT_EQ("key=value|bare|=X|K=|q=\"quoted\"||#", Section("s", 34, &n));
+    EXPECT_EQ(32u, n);
+    // Cut: the last text is cut and still followed by two NULs.
+    EXPECT_EQ("key=value|ba||", Section("s", 14, &n));
+    EXPECT_EQ(12u, n);
+    EXPECT_EQ("||", Section("t", 2, &n));
+    EXPECT_EQ(0u, n);
+    EXPECT_EQ("||", Section("absent", 4, &n).substr(0, 2));
+    EXPECT_EQ(0u, n);
+}
+
+TEST_F(ProfileOps, ListsSectionAndKeyNames)
+{
+    Write("[one]\r\na=1\r\nbare\r\nb=2\r\n[two]\r\n");
+    std::string buffer(32, '#');
+    DWORD n = GetPrivateProfileStringA(nullptr, nullptr, "", &buffer[0], 32, file.c_str());
+    EXPECT_EQ(std::string("one\0two\0\0", 9), buffer.substr(0, n + 1));
+    n = GetPrivateProfileStringA("one", nullptr, "", &buffer[0], 32, file.c_str());
+    EXPECT_EQ(std::string("a\0b\0\0", 5), buffer.substr(0, n + 1));
+}
+
+TEST_F(ProfileOps, WritesOnlyTheSystemProfile)
+{
+    EXPECT_TRUE(WriteProfileStringA("New", "Key", "Value"));
+    char value[32];
+    GetProfileStringA("new", "key", "", value, sizeof value);
+    EXPECT_STREQ("Value", value);
+    // The pending copy is what reads of win.ini see, by any of its names.
+    GetPrivateProfileStringA("New", "Key", "", value, sizeof value, "WIN.INI");
+    EXPECT_STREQ("Value", value);
+    EXPECT_FALSE(pfmtest::FileExists(prefix.WinIniPath()));
+    EXPECT_TRUE(FlushSystemProfile());
+    EXPECT_EQ("[New]\r\nKey=Value\r\n", prefix.ReadWinIni());
+}
+
+TEST_F(ProfileOps, RefusesTextsThatWouldNotReadBackAsWritten)
+{
+    prefix.WriteWinIni("[s]\r\nk=v\r\n");
+    EXPECT_FALSE(WriteProfileStringA("s\r\n[x]", "k", "v"));
+    EXPECT_FALSE(WriteProfileStringA("s", "k\n", "v"));
+    EXPECT_FALSE(WriteProfileStringA("s", "k", "v\r\n[windows]\r\nrun=evil.exe"));
+    EXPECT_FALSE(WriteProfileStringA("s", "a=b", "v"));
+    EXPECT_FALSE(WriteProfileStringA("s", " [x]", "v"));
+    EXPECT_TRUE(FlushSystemProfile());
+    EXPECT_EQ("[s]\r\nk=v\r\n", prefix.ReadWinIni());
+}
+
+}  // namespace
