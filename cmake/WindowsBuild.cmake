@@ -1,0 +1,121 @@
+# The Windows build: pfmsetup.exe and pfmres.dll for the Windows 95/98/Me
+# family, and the kit folder that holds them with the sample pfmsetup.ini.
+#
+# Included from the top-level CMakeLists.txt when building for Windows (with
+# the toolchain file cmake/mingw-w64-i686.cmake). It expects PFM_LOGIC_SOURCES
+# to be set already; the app sources are taken from PFM_APP_SOURCES when set,
+# else from the files of app/ listed below that exist.
+#
+# What makes the images load on every member of the family, Windows 95 as
+# first shipped included:
+# - no C or C++ runtime DLL: msvcrt.dll is missing on the first Windows 95
+#   release, and MinGW's start-up code, C++ runtime and thread library import
+#   functions that only Windows 2000 and later export. The executable links
+#   only its own small runtime (platform/win32/), libgcc for the compiler's
+#   helpers (stack probes, 64-bit division; they import nothing) and the
+#   import libraries of kernel32, user32 and advapi32;
+# - no exceptions, RTTI or static constructors, since no start-up code runs
+#   constructors or registers unwind tables;
+# - subsystem and OS version 4.0 and a section alignment of 0x1000, pinned in
+#   the header rather than left to the linker's defaults;
+# - code for the 80386, the oldest processor the family runs on;
+# - a resource library with no code, no entry point and no thread-local
+#   storage directory (Windows 95 refuses a DLL that has one); resources/
+#   builds it.
+#
+# tests/pe_imports/ checks the result against a reviewed allowlist.
+
+include_guard(GLOBAL)
+
+# Nothing of the ordinary Windows link: each target names its libraries.
+set(CMAKE_C_STANDARD_LIBRARIES "")
+set(CMAKE_CXX_STANDARD_LIBRARIES "")
+
+set(PFM_WIN32_DIR ${PROJECT_SOURCE_DIR}/platform/win32)
+
+if(NOT DEFINED PFM_APP_SOURCES)
+  set(PFM_APP_SOURCES "")
+  foreach(source app/win_main.cpp app/texts.cpp)
+    if(EXISTS ${PROJECT_SOURCE_DIR}/${source})
+      list(APPEND PFM_APP_SOURCES ${PROJECT_SOURCE_DIR}/${source})
+    endif()
+  endforeach()
+endif()
+
+# The resources come from resources/: pfmres.dll (target pfmres, file
+# PFMRES_DLL) and the program's icon (the object that target pfmicon links).
+# The top level may have added that folder already, for both builds.
+if(NOT TARGET pfmres OR NOT TARGET pfmicon)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/resources ${CMAKE_BINARY_DIR}/resources)
+endif()
+if(NOT PFMRES_DLL)
+  set(PFMRES_DLL ${CMAKE_BINARY_DIR}/pfmres.dll)
+endif()
+
+# Compiler settings of the code that runs on Windows 95/98/Me.
+set(PFM_WIN9X_COMPILE_OPTIONS
+  -march=i386 -mtune=generic
+  -fno-exceptions -fno-rtti
+  -fno-asynchronous-unwind-tables -fno-unwind-tables
+  -fno-threadsafe-statics -fcheck-new
+  -fno-stack-protector -fno-ident
+  -Wall -Wextra)
+
+# Header values every image of the Windows build carries.
+set(PFM_WIN9X_HEADER_LINK_OPTIONS
+  -Wl,--major-subsystem-version,4,--minor-subsystem-version,0
+  -Wl,--major-os-version,4,--minor-os-version,0
+  -Wl,--section-alignment,0x1000,--file-alignment,0x200
+  -Wl,--disable-dynamicbase,--disable-nxcompat)
+
+# The program's own runtime: the entry point and what the compiler may call.
+add_library(pfmwin32rt STATIC
+  ${PFM_WIN32_DIR}/startup.cpp
+  ${PFM_WIN32_DIR}/crt.cpp)
+target_include_directories(pfmwin32rt PUBLIC ${PROJECT_SOURCE_DIR})
+target_compile_options(pfmwin32rt PRIVATE ${PFM_WIN9X_COMPILE_OPTIONS})
+
+# Makes TARGET (an executable) a program for the Windows 95/98/Me family:
+# compiled with the settings above, linked without any C or C++ runtime, its
+# entry point the runtime's WinMainCRTStartup (with the leading underscore of
+# i386 C names). The runtime library comes after the program's own objects
+# so that it resolves what they need of it, libgcc after it for the
+# compiler's helpers (stack probes for frames over 4 KiB, 64-bit division),
+# and the import libraries last.
+function(pfm_make_win9x_program target)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:${PFM_WIN9X_COMPILE_OPTIONS}>)
+  target_link_options(${target} PRIVATE
+    -nostdlib -nostartfiles
+    -Wl,--entry,_WinMainCRTStartup
+    -Wl,--disable-auto-import,--disable-runtime-pseudo-reloc
+    ${PFM_WIN9X_HEADER_LINK_OPTIONS})
+  target_link_libraries(${target} PRIVATE pfmwin32rt gcc kernel32 user32 advapi32)
+  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE CXX WIN32_EXECUTABLE ON)
+endfunction()
+
+# pfmsetup.exe: the logic, the runtime and the icon (icon group 101 and its
+# image, the only resources the executable carries).
+add_executable(pfmsetup WIN32 ${PFM_LOGIC_SOURCES} ${PFM_APP_SOURCES})
+pfm_make_win9x_program(pfmsetup)
+target_link_libraries(pfmsetup PRIVATE pfmicon)
+set_target_properties(pfmsetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The kit folder, ready to copy onto a disk: the program, the resource library
+# and the sample setup description file (when the repository has one).
+set(PFM_KIT_DIR ${CMAKE_BINARY_DIR}/kit)
+set(PFM_KIT_SAMPLE_INI ${PROJECT_SOURCE_DIR}/examples/kit/pfmsetup.ini)
+add_custom_target(pfm_kit ALL
+  COMMAND ${CMAKE_COMMAND}
+          -DKIT_DIR=${PFM_KIT_DIR}
+          "-DKIT_FILES=$<TARGET_FILE:pfmsetup>$<SEMICOLON>${PFMRES_DLL}"
+          -DKIT_OPTIONAL_FILES=${PFM_KIT_SAMPLE_INI}
+          -P ${CMAKE_CURRENT_LIST_DIR}/CopyKit.cmake
+  DEPENDS pfmsetup pfmres
+  COMMENT "Filling the kit folder ${PFM_KIT_DIR}"
+  VERBATIM)
+
+if(PFM_BUILD_TESTS)
+  enable_testing()
+  include(${PROJECT_SOURCE_DIR}/tests/CMakeLists_pe.cmake)
+endif()

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs from Debian's packages what the builds and tests need and the
+# machine lacks. Safe to run again: packages already there are left alone.
+#   install-deps.sh host      compiler, CMake, GoogleTest, MinGW binutils
+#   install-deps.sh windows   + the MinGW-w64 cross compiler
+#   install-deps.sh wine      + Wine (32-bit), Xvfb and xdotool
+#   install-deps.sh fuzz      + clang with its sanitizer and fuzzer runtime
+set -euo pipefail
+
+want=()
+for part in "$@"; do
+  case "$part" in
+    host) want+=(g++ cmake make libgtest-dev libbenchmark-dev binutils-mingw-w64-i686 python3) ;;
+    windows) want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686) ;;
+    wine) want+=(wine wine32:i386 xvfb xauth xdotool) ;;
+    fuzz) want+=(clang libclang-rt-14-dev) ;;
+    *) echo "install-deps.sh: unknown part '$part'" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for pkg in "${want[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo -n)
+export DEBIAN_FRONTEND=noninteractive
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo[@]}" dpkg --add-architecture i386
+fi
+echo "Installing: ${missing[*]}" >&2
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,18 @@
+# Creates a 32-bit Wine prefix in Windows 98 mode for the tests of the
+# Windows build, once. Arguments: -DWINE=... -DWINEBOOT=... -DWINESERVER=... -DPREFIX=...
+if(EXISTS "${PREFIX}/system.reg")
+  return()
+endif()
+set(ENV{WINEPREFIX} "${PREFIX}")
+set(ENV{WINEARCH} win32)
+set(ENV{WINEDEBUG} -all)
+execute_process(COMMAND "${WINEBOOT}" -i RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "wineboot -i failed (${rc}) for ${PREFIX}")
+endif()
+execute_process(COMMAND "${WINE}" winecfg -v win98 RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+execute_process(COMMAND "${WINESERVER}" -w)
+if(NOT rc EQUAL 0 OR NOT EXISTS "${PREFIX}/system.reg")
+  file(REMOVE_RECURSE "${PREFIX}")
+  message(FATAL_ERROR "could not set up the Windows 98 prefix ${PREFIX}")
+endif()
