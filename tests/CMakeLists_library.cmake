@@ -16,13 +16,20 @@ add_custom_command(
   VERBATIM)
 pfm_resource_library(TARGET probe_strings_dll OUTPUT "${PFM_PROBE_DLL}" SOURCE "${PFM_PROBE_RC}")
 
+# The program's icon in a library of its own, for the reader to check.
+set(PFM_ICON_DLL "${CMAKE_CURRENT_BINARY_DIR}/icon_resources.dll")
+pfm_resource_library(TARGET icon_resources_dll OUTPUT "${PFM_ICON_DLL}"
+  SOURCE "${CMAKE_BINARY_DIR}/resources/pfmicon.rc")
+add_dependencies(icon_resources_dll pfmicon_resources)
+
 add_executable(pe_strings_test ${PFM_LIBRARY_TESTS_DIR}/pe_strings_test.cpp)
 target_link_libraries(pe_strings_test PRIVATE pfmcore GTest::gtest_main)
 target_compile_definitions(pe_strings_test PRIVATE
   PFMRES_DLL="${PFM_PFMRES_DLL}"
   PFMRES_RC="${PROJECT_SOURCE_DIR}/resources/pfmres.rc"
-  PROBE_DLL="${PFM_PROBE_DLL}")
-add_dependencies(pe_strings_test pfmres probe_strings_dll)
+  PROBE_DLL="${PFM_PROBE_DLL}"
+  ICON_DLL="${PFM_ICON_DLL}")
+add_dependencies(pe_strings_test pfmres probe_strings_dll icon_resources_dll)
 gtest_discover_tests(pe_strings_test)
 
 # Built beside pfmres.dll, so that the program's folder of the library

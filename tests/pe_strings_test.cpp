@@ -1,6 +1,7 @@
 // The PE string-table reader: the texts of the built resource library, the
 // edges of the probe library, the cut of LoadStringA's copy, and files
 // that are truncated or corrupted in their headers and resource tables.
+#include "platform/host/codepage.h"
 #include "platform/host/pe_strings.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <map>
 #include <random>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -320,8 +322,54 @@ TEST(Cp1252BestFit, ConvertsEachUnitAsThePlatformDoes)
         {0xd83d, '?'},     {0xdc00, '?'},     {0xfffd, '?'},     {0xfb01, '?'},
     };
     for (auto &c : cases) {
-        EXPECT_EQ(host::Cp1252BestFit(c.first), c.second) << std::hex << static_cast<unsigned>(c.first);
+        EXPECT_EQ(host::UnicodeToCp1252(c.first), c.second) << std::hex << static_cast<unsigned>(c.first);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProgramIcon, IsGroup101WithOne32x32ImageOf16Colours)
+{
+    auto image = host::ReadPeImage(ICON_DLL);
+    ASSERT_TRUE(image) << ICON_DLL;
+    auto group = host::FindResourceData(*image, 14, 101);
+    ASSERT_TRUE(group);
+    ASSERT_EQ(group->size(), 6u + 14u);
+    auto word = [](const std::vector<unsigned char> &b, std::size_t at) { return b[at] | b[at + 1] << 8; };
+    EXPECT_EQ(word(*group, 2), 1) << "an icon group";
+    EXPECT_EQ(word(*group, 4), 1) << "one image";
+    EXPECT_EQ((*group)[6], 32);
+    EXPECT_EQ((*group)[7], 32);
+    EXPECT_EQ((*group)[8], 16);
+    EXPECT_EQ(word(*group, 12), 4) << "bits a pixel";
+    const std::uint32_t bytes = Dword(*group, 14);
+    const int id = word(*group, 18);
+
+    auto picture = host::FindResourceData(*image, 3, static_cast<std::uint32_t>(id));
+    ASSERT_TRUE(picture) << "image " << id;
+    // Header, 16 colours, 32x32 pixels at 4 bits, a mask of 1 bit a pixel.
+    ASSERT_EQ(picture->size(), 40u + 16 * 4 + 32 * 32 / 2 + 32 * 32 / 8);
+    EXPECT_EQ(picture->size(), bytes);
+    EXPECT_EQ(Dword(*picture, 0), 40u);
+    EXPECT_EQ(Dword(*picture, 4), 32u);
+    EXPECT_EQ(Dword(*picture, 8), 64u) << "image and mask";
+    EXPECT_EQ(word(*picture, 14), 4);
+    // A drawing: more than one colour, and some pixels transparent, some not.
+    const std::size_t pixels = 40 + 64;
+    std::set<int> colours;
+    for (std::size_t i = pixels; i < pixels + 512; ++i) {
+        colours.insert((*picture)[i] >> 4);
+        colours.insert((*picture)[i] & 15);
+    }
+    EXPECT_GE(colours.size(), 4u);
+    std::size_t transparent = 0;
+    for (std::size_t i = pixels + 512; i < picture->size(); ++i) {
+        for (int bit = 0; bit < 8; ++bit) transparent += ((*picture)[i] >> bit) & 1;
+    }
+    EXPECT_GT(transparent, 0u);
+    EXPECT_LT(transparent, 32u * 32u);
 }
 
 }  // namespace

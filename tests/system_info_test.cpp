@@ -25,8 +25,10 @@ TEST(SystemInfo, VersionComesFromWineSettingsThenTheRegistry)
     EXPECT_EQ(VER_PLATFORM_WIN32_NT, PlatformOf(prefix));
     prefix.SetUserRegText("[Software\\\\Wine] 1\n\"Version\"=\"winme\"\n");
     EXPECT_EQ(VER_PLATFORM_WIN32_WINDOWS, PlatformOf(prefix));
+    // The setting for this very program wins; the one for another does not count.
     prefix.SetUserRegText("[Software\\\\Wine] 1\n\"Version\"=\"win95\"\n"
-                          "[Software\\\\Wine\\\\AppDefaults\\\\pfmsetup.exe] 1\n\"Version\"=\"winxp\"\n");
+                          "[Software\\\\Wine\\\\AppDefaults\\\\host_tests.exe] 1\n\"Version\"=\"winxp\"\n"
+                          "[Software\\\\Wine\\\\AppDefaults\\\\pfmsetup.exe] 1\n\"Version\"=\"win98\"\n");
     EXPECT_EQ(VER_PLATFORM_WIN32_NT, PlatformOf(prefix));
     prefix.SetUserRegText("");
     prefix.SetVersion(TempPrefix::Version::None);

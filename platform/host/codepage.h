@@ -15,7 +15,8 @@ namespace host {
 // the platform maps them.
 char32_t Cp1252ToUnicode(unsigned char byte);
 
-// The byte of code page 1252 for a code point, or '?' where it has none.
+// The byte of code page 1252 for a code point: its own, else the letter
+// that the platform's best-fit table gives (A for U+0100), else '?'.
 unsigned char UnicodeToCp1252(char32_t code_point);
 
 // Letter case folded the way the platform compares names without case:

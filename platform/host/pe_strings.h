@@ -57,16 +57,10 @@ std::optional<std::vector<unsigned char>> FindResourceData(const PeImage &image,
 // The UTF-16 text of string resource `id` as LoadStringA finds it: the
 // low 16 bits of the id select string table (id / 16) + 1 and entry
 // id % 16, found as FindResourceData finds a resource. An empty entry is
-// an empty text. No
-// result when the image has no such table, or the table does not hold the
-// entry within its bounds.
+// an empty text. No result when the image has no such table, or the table
+// does not hold the entry within its bounds.
 std::optional<std::u16string> FindStringResource(const PeImage &image, std::uint32_t id);
 
-// The byte of code page 1252 that the platform gives for one UTF-16 unit:
-// the code page's own byte, else the closest plain letter or sign the
-// platform knows (A for A with macron), else '?'. Surrogates are converted
-// one unit at a time, each as '?'.
-unsigned char Cp1252BestFit(char16_t unit);
 
 // LoadStringA's copy: `text` converted unit by unit and cut to size - 1
 // bytes, then a NUL. Returns the bytes copied, without the NUL. A size of

@@ -7,6 +7,8 @@
 namespace host {
 namespace {
 
+const std::size_t kMaxKeyName = 256;
+
 char16_t FoldUnit(char16_t c)
 {
     if (c >= 'A' && c <= 'Z') return static_cast<char16_t>(c + 32);
@@ -254,6 +256,9 @@ RegistryKey *RegistryFile::Create(std::u16string_view path)
 {
     RegistryKey *key = &root_;
     for (std::u16string_view part : SplitPath(path)) {
+        // The registry holds no name longer than this; Wine drops such a
+        // key, with its values and subkeys, when it loads the file.
+        if (part.size() > kMaxKeyName) return nullptr;
         std::u16string name(part);
         auto it = key->subkeys.find(name);
         if (it == key->subkeys.end()) {

@@ -19,6 +19,9 @@ struct HKEY__ {
 
 namespace {
 
+const LONG kErrorBadPathname = 161;
+const std::size_t kMaxKeyPath = 260;
+
 std::unordered_set<HKEY> &OpenKeys()
 {
     static std::unordered_set<HKEY> keys;
@@ -71,7 +74,12 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
     std::shared_ptr<const host::RegistryFile> file;
     const host::RegistryKey *node = nullptr;
     if (!Resolve(key, &file, &node)) return key == HKEY_LOCAL_MACHINE ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
-    const host::RegistryKey *found = file->Find(*node, Widen(subkey));
+    // The platform refuses a path that starts with '\' and answers a path
+    // longer than its limit as one that does not fit.
+    std::u16string path = Widen(subkey);
+    if (!path.empty() && path[0] == u'\\') return kErrorBadPathname;
+    if (path.size() > kMaxKeyPath) return ERROR_MORE_DATA;
+    const host::RegistryKey *found = file->Find(*node, path);
     if (!found) return ERROR_FILE_NOT_FOUND;
     HKEY handle = new HKEY__;
     handle->file = file;
@@ -112,14 +120,17 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE
     if (!Resolve(key, &file, &node)) return ERROR_INVALID_HANDLE;
     if (data && !size) return ERROR_INVALID_HANDLE;
     const host::RegistryValue *value = file->Value(*node, Widen(value_name));
-    if (!value) return ERROR_FILE_NOT_FOUND;
+    if (!value) {
+        if (type) *type = REG_NONE;
+        return ERROR_FILE_NOT_FOUND;
+    }
     if (type) *type = value->type;
 
     std::string bytes;
     bool needs_nul = false;
     if (IsString(value->type)) {
         // Strings come in the ANSI code page; one stored without its NUL
-        // gets one, which must fit too.
+        // gets one where the buffer has room for it, not counted in the size.
         bytes = host::Utf16ToCp1252(reinterpret_cast<const unsigned char *>(value->data.data()),
                                      value->data.size(), false);
         needs_nul = bytes.empty() || bytes.back() != '\0';
@@ -129,7 +140,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE
     DWORD length = static_cast<DWORD>(bytes.size());
     LONG status = ERROR_SUCCESS;
     if (data) {
-        if (length > *size || (needs_nul && length == *size && length > 0)) {
+        if (length > *size) {
             status = ERROR_MORE_DATA;
         } else {
             std::memcpy(data, bytes.data(), bytes.size());

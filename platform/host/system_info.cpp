@@ -40,9 +40,10 @@ const WindowsVersion kVersions[] = {
     {"win7", VER_PLATFORM_WIN32_NT, 6, 1, 0x1DB1, "Service Pack 1"},
     {"win2008r2", VER_PLATFORM_WIN32_NT, 6, 1, 0x1DB1, "Service Pack 1"},
     {"win8", VER_PLATFORM_WIN32_NT, 6, 2, 0x23F0, ""},
-    {"win81", VER_PLATFORM_WIN32_NT, 6, 3, 0x2580, ""},
-    {"win10", VER_PLATFORM_WIN32_NT, 10, 0, 0x4A61, ""},
-    {"win11", VER_PLATFORM_WIN32_NT, 10, 0, 0x55F0, ""},
+    // A program that does not declare itself for later versions is told 6.2.
+    {"win81", VER_PLATFORM_WIN32_NT, 6, 2, 0x23F0, ""},
+    {"win10", VER_PLATFORM_WIN32_NT, 6, 2, 0x23F0, ""},
+    {"win11", VER_PLATFORM_WIN32_NT, 6, 2, 0x23F0, ""},
 };
 
 std::string StringValue(const host::RegistryFile &file, const char16_t *path, const char16_t *name, bool *found)
@@ -78,6 +79,17 @@ void Fill(OSVERSIONINFOA *info, DWORD platform, DWORD major, DWORD minor, DWORD 
     std::strncpy(info->szCSDVersion, sp, sizeof info->szCSDVersion - 1);
 }
 
+// The program's file name as Wine's per-program settings name it.
+std::string ProgramFileName()
+{
+    char path[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string name = n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("pfmsetup");
+    name = name.substr(name.rfind('/') + 1);
+    if (name.size() < 4 || !host::EqualsNoCase(name.substr(name.size() - 4), ".exe")) name += ".exe";
+    return host::Utf8ToCp1252(name);
+}
+
 }  // namespace
 
 BOOL GetVersionExA(LPOSVERSIONINFOA info)
@@ -87,10 +99,11 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info)
 
     // A version chosen for the program, or for every program, in Wine's settings.
     if (auto user = host::LoadRegistry(root + "/user.reg")) {
-        const char16_t *paths[] = {u"Software\\Wine\\AppDefaults\\pfmsetup.exe", u"Software\\Wine"};
-        for (const char16_t *path : paths) {
+        std::u16string own = u"Software\\Wine\\AppDefaults\\" + host::Cp1252ToUtf16(ProgramFileName());
+        const std::u16string paths[] = {own, u"Software\\Wine"};
+        for (const std::u16string &path : paths) {
             bool found = false;
-            std::string name = StringValue(*user, path, u"Version", &found);
+            std::string name = StringValue(*user, path.c_str(), u"Version", &found);
             const WindowsVersion *v = found ? Named(name) : nullptr;
             if (v) {
                 Fill(info, v->platform, v->major, v->minor, v->build, v->service_pack);
@@ -105,10 +118,9 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info)
         return FALSE;
     }
     bool found = false;
+    unsigned major = 0, minor = 0;
     std::string nt = StringValue(*system, u"Software\\Microsoft\\Windows NT\\CurrentVersion", u"CurrentVersion", &found);
-    if (found) {
-        unsigned major = 0, minor = 0;
-        std::sscanf(nt.c_str(), "%u.%u", &major, &minor);
+    if (found && std::sscanf(nt.c_str(), "%u.%u", &major, &minor) == 2) {
         bool build_found = false;
         std::string build = StringValue(*system, u"Software\\Microsoft\\Windows NT\\CurrentVersion",
                                         u"CurrentBuildNumber", &build_found);
@@ -118,8 +130,9 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info)
     }
     std::string win9x = StringValue(*system, u"Software\\Microsoft\\Windows\\CurrentVersion", u"VersionNumber", &found);
     if (found) {
-        unsigned major = 0, minor = 0, build = 0;
-        if (std::sscanf(win9x.c_str(), "%u.%u.%u", &major, &minor, &build) >= 2) {
+        unsigned build = 0;
+        major = minor = 0;
+        if (std::sscanf(win9x.c_str(), "%u.%u.%u", &major, &minor, &build) >= 1) {
             Fill(info, VER_PLATFORM_WIN32_WINDOWS, major, minor, (major << 24) | (minor << 16) | build, "");
             return TRUE;
         }
