@@ -21,6 +21,17 @@ std::string FoldNames(std::string_view text)
     return out;
 }
 
+// The folded name for a look-up in the section index, in a buffer kept
+// between calls: a look-up happens for every read and write, and a fresh
+// string each time would cost an allocation for most port sections.
+const std::string &FoldedForLookup(std::string_view text)
+{
+    thread_local std::string folded;
+    folded.assign(text.data(), text.size());
+    for (char &c : folded) c = static_cast<char>(FoldAscii(static_cast<unsigned char>(c)));
+    return folded;
+}
+
 bool SameName(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size()) return false;
@@ -277,7 +288,7 @@ void ProfileDocument::IndexSectionName(uint32_t index)
 
 uint32_t ProfileDocument::FindSectionIndex(std::string_view name, bool trim) const
 {
-    auto it = section_index_.find(FoldNames(trim ? Trim(name) : name));
+    auto it = section_index_.find(FoldedForLookup(trim ? Trim(name) : name));
     if (it == section_index_.end() || it->second.empty()) return kTomb;
     return it->second.front();
 }
@@ -464,32 +475,49 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
         s = &sections_.back();
     }
 
+    // The new line's text is put together here first: the name and the
+    // value may lie in the arena, which the line is then copied into.
+    thread_local std::string text;
     long found = FindLine(*s, key);
     if (found >= 0) {
         Line &l = s->lines[static_cast<std::size_t>(found)];
         if (l.kind == kEntry && ValueOf(l) == value) return;  // no change needed
-        std::string text(KeyOf(l));
+        text.assign(KeyOf(l));
+        std::size_t key_length = text.size();
         text += '=';
         text += value;
-        LineEnd end = l.end;
-        Line fresh = MakeLine(text, end);
         // The name keeps its spelling; a name that itself would not read back
         // as written (a line without '=') still becomes an entry here.
-        fresh.kind = kEntry;
-        fresh.key_begin = 0;
-        fresh.key_length = static_cast<uint32_t>(text.size() - value.size() - 1);
-        fresh.value_begin = fresh.key_length + 1;
-        fresh.value_length = static_cast<uint32_t>(value.size());
-        l = fresh;
+        if (text.size() <= l.length) {
+            // The old text's place in the arena belongs to this line alone, so
+            // a text no longer than it is written over it. A count rewritten
+            // for every font then costs no arena at all.
+            arena_.replace(l.text, text.size(), text);
+            l.length = static_cast<uint32_t>(text.size());
+            l.edited = true;
+        } else {
+            l.text = static_cast<uint32_t>(arena_.size());
+            l.length = static_cast<uint32_t>(text.size());
+            arena_.append(text);
+            l.edited = true;
+        }
+        l.kind = kEntry;
+        l.key_begin = 0;
+        l.key_length = static_cast<uint32_t>(key_length);
+        l.value_begin = l.key_length + 1;
+        l.value_length = static_cast<uint32_t>(value.size());
         return;
     }
 
-    std::string text;
-    text.reserve(key.size() + 1 + value.size());
-    text += key;
+    text.assign(key.data(), key.size());
     text += '=';
     text += value;
-    Line fresh = MakeLine(text, kEndCrLf);
+    Line fresh;
+    fresh.text = static_cast<uint32_t>(arena_.size());
+    fresh.length = static_cast<uint32_t>(text.size());
+    arena_.append(text);
+    fresh.end = kEndCrLf;
+    fresh.edited = true;
     fresh.kind = kEntry;
     fresh.key_begin = 0;
     fresh.key_length = static_cast<uint32_t>(key.size());
@@ -517,7 +545,7 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
 bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key)
 {
     key = Trim(key);
-    auto it = section_index_.find(FoldNames(Trim(section)));
+    auto it = section_index_.find(FoldedForLookup(Trim(section)));
     if (it == section_index_.end()) return false;
     for (uint32_t si : it->second) {
         Section &s = sections_[si];
@@ -541,7 +569,7 @@ bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key)
 
 bool ProfileDocument::DeleteSection(std::string_view section)
 {
-    auto it = section_index_.find(FoldNames(Trim(section)));
+    auto it = section_index_.find(FoldedForLookup(Trim(section)));
     if (it == section_index_.end() || it->second.empty()) return false;
     Section &s = sections_[it->second.front()];
     s.dead = true;

@@ -8,6 +8,7 @@
 #include "system_profile.h"
 #include "win32_api.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 #include <unordered_map>
@@ -24,8 +25,32 @@ std::unordered_map<std::string, std::string> &ResolvedPaths()
     return paths;
 }
 
-std::optional<std::string> ResolveProfile(const char *file, bool fresh)
+// The name that was resolved last, answered again without building the
+// cache key: reads come in long runs on one file. Only names that the
+// cache above holds, under a prefix that WINEPREFIX names.
+struct LastResolved {
+    bool valid = false;
+    std::string file;
+    std::string prefix;
+    std::string path;
+};
+
+LastResolved &Last()
 {
+    static LastResolved last;
+    return last;
+}
+
+// The Unix path of a profile file, or null; the text lives until the next
+// call.
+const std::string *ResolveProfile(const char *file, bool fresh)
+{
+    LastResolved &last = Last();
+    const char *prefix = std::getenv("WINEPREFIX");
+    bool named_prefix = prefix && *prefix;
+    if (!fresh && last.valid && named_prefix && last.file == file && last.prefix == prefix) return &last.path;
+    last.valid = false;
+
     std::string name(file);
     if (name.find_first_of("\\/") == std::string::npos) name = std::string(host::WindowsDirectoryName()) + "\\" + name;
     bool absolute = name.size() >= 3 && name[1] == ':' && (name[2] == '\\' || name[2] == '/');
@@ -36,12 +61,23 @@ std::optional<std::string> ResolveProfile(const char *file, bool fresh)
         cache_key += name;
         if (!fresh) {
             auto it = ResolvedPaths().find(cache_key);
-            if (it != ResolvedPaths().end()) return it->second;
+            if (it != ResolvedPaths().end()) {
+                last.path = it->second;
+                last.valid = named_prefix;
+                last.file = file;
+                if (named_prefix) last.prefix = prefix;
+                return &last.path;
+            }
         }
     }
     std::optional<std::string> path = host::UnixPathOf(name);
-    if (path && absolute) ResolvedPaths()[cache_key] = *path;
-    return path;
+    if (!path) return nullptr;
+    if (absolute) ResolvedPaths()[cache_key] = *path;
+    last.path = std::move(*path);
+    last.valid = absolute && named_prefix;
+    last.file = file;
+    if (named_prefix) last.prefix = prefix;
+    return &last.path;
 }
 
 }  // namespace
@@ -49,6 +85,7 @@ std::optional<std::string> ResolveProfile(const char *file, bool fresh)
 void host::ForgetProfilePaths()
 {
     ResolvedPaths().clear();
+    Last().valid = false;
 }
 
 namespace {
@@ -64,7 +101,7 @@ OpenProfile OpenForRead(const char *file)
     OpenProfile open;
     if (!file) return open;
     for (int attempt = 0; attempt < 2 && !open.document; ++attempt) {
-        std::optional<std::string> path = ResolveProfile(file, attempt == 1);
+        const std::string *path = ResolveProfile(file, attempt == 1);
         if (!path) continue;
         if (const ProfileDocument *pending = host::SystemProfile::Get().Pending(*path)) {
             open.document = pending;
@@ -138,7 +175,8 @@ DWORD GetString(const char *section, const char *key, const char *def, char *buf
         for (const ProfileDocument::KeyValue &kv : doc.SectionLines(section, true)) {
             if (kv.has_value && !(!kv.key.empty() && kv.key[0] == ';')) names.push_back(kv.key);
         }
-        if (names.empty()) {
+        // A list that comes out empty, also for want of room, gives the default.
+        if (names.empty() || size < 3) {
             std::string_view value = UnquotedEntry(fallback, size);
             return HandOut(buffer, value, static_cast<DWORD>(value.size()));
         }

@@ -81,6 +81,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 SKIP = 77
@@ -100,6 +101,15 @@ BOX_KINDS = {
 ICONS = {0x10: "error", 0x20: "question", 0x30: "exclamation", 0x40: "information", 0: "none"}
 BUTTONS = {0: ["OK"], 1: ["OK", "Cancel"], 2: ["Abort", "Retry", "Ignore"],
            3: ["Yes", "No", "Cancel"], 4: ["Yes", "No"], 5: ["Retry", "Cancel"]}
+
+
+T0 = time.time()
+
+
+def log(msg):
+    """Progress on standard error, with the seconds since the start."""
+    sys.stderr.write("[%6.1f] %s\n" % (time.time() - T0, msg))
+    sys.stderr.flush()
 
 
 class CaseError(Exception):
@@ -250,11 +260,18 @@ class Case:
 
 # ---------------------------------------------------------------- helpers
 
-def run(cmd, env=None, cwd=None, timeout=120, stdin=None):
+def run(cmd, env=None, cwd=None, timeout=120):
+    """Runs CMD to its end. Its output goes through files, not pipes: the
+    Wine processes that a wine command starts (services, explorer) inherit
+    them and live on for a while, and a pipe would only end with them."""
     full = dict(os.environ)
     full.update(env or {})
-    return subprocess.run(cmd, env=full, cwd=cwd, stdin=stdin if stdin is not None else subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.run(cmd, env=full, cwd=cwd, stdin=subprocess.DEVNULL,
+                              stdout=out, stderr=err, timeout=timeout)
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(cmd, proc.returncode, out.read(), err.read())
 
 
 def wine_env(prefix, display=""):
@@ -364,10 +381,20 @@ def ere_escape(text):
     return "".join("\\" + c if c in ".[]()*+?{}|^$\\" else c for c in text)
 
 
+def root_window(display):
+    r = run(["xwininfo", "-root"], env={"DISPLAY": display}, timeout=30)
+    m = re.search(r"Window id: (0x[0-9a-f]+)", r.stdout.decode("latin-1"))
+    return str(int(m.group(1), 16)) if m else None
+
+
 def visible_windows(pid, display, caption=None):
+    """The visible top-level windows of process PID (a search by process
+    also names the root window, which is left out)."""
     args = ["search", "--onlyvisible", "--pid", str(pid)]
-    args += ["--name", "^" + ere_escape(caption) + "$"] if caption is not None else ["--name", ""]
-    return xdotool(args, display)
+    if caption is not None:
+        args += ["--name", "^" + ere_escape(caption) + "$"]
+    root = root_window(display)
+    return [w for w in xdotool(args, display) if w != root]
 
 
 def stacking(display):
@@ -518,6 +545,7 @@ def run_wine_side(case, args, prefix, kit, display, notes):
             if shown >= len(case.boxes):
                 break
             window, title = first.wait_box(shown + 1)
+            log("box %d: window %s, title %r" % (shown + 1, window, title))
             shown += 1
             if title != first.box_calls()[shown - 1][0]:
                 raise Failure("box %d: window title %r, caption passed %r" %
@@ -683,7 +711,7 @@ def run_host_side(case, args, prefix, kit, runtime):
 
 # ---------------------------------------------------------------- win.ini
 
-def read_back(dump, prefix, folder, files):
+def read_back(dump, prefix, folder, files, display):
     """What the platform's reader makes of each file (label -> bytes or
     None): label -> [(section, [entry])] or None."""
     labels = [label for label in sorted(files) if files[label] is not None]
@@ -695,7 +723,7 @@ def read_back(dump, prefix, folder, files):
     result = {label: None for label in files}
     if not labels:
         return result
-    r = run(["wine", dump] + paths, env=wine_env(prefix))
+    r = run(["wine", dump] + paths, env=wine_env(prefix, display))
     lines = r.stdout.decode("latin-1").splitlines()
     content = None
     for line in lines:
@@ -782,7 +810,7 @@ def run_case(case, args, display):
     copy_prefix(template, wine_pfx)
 
     # The Wine side's prefix, set up through Wine.
-    env = wine_env(wine_pfx)
+    env = wine_env(wine_pfx, display)
     setup = []
     if case.version:
         setup.append(["wine", "winecfg", "-v", case.version])
@@ -794,6 +822,7 @@ def run_case(case, args, display):
         setup.append(["wine", "reg", "add", key, "/v", "Port", "/d", port, "/f"])
     setup.append(["wineserver", "-w"])
     for cmd in setup:
+        log(" ".join(cmd))
         r = run(cmd, env=env)
         if r.returncode != 0:
             raise Failure("%s: exit code %d: %s" % (" ".join(cmd), r.returncode,
@@ -815,14 +844,22 @@ def run_case(case, args, display):
     runtime = os.path.join(host_root, "run")
     os.makedirs(runtime, mode=0o700)
 
+    log("the Windows build under Wine")
     try:
         wine_code, wine_boxes = run_wine_side(case, args, wine_pfx, wine_kit, display, notes)
+        # Wine writes win.ini through at every profile write; the server
+        # is kept for the read-back below.
+        wine_result = read_file(os.path.join(wine_pfx, win_ini))
+        log("the host build")
+        host_code, host_boxes = run_host_side(case, args, host_pfx, host_kit, runtime)
+        host_result = read_file(os.path.join(host_pfx, win_ini))
+        log("read-back")
+        back = read_back(args.dump, wine_pfx, work,
+                         {"initial": initial, "wine": wine_result, "host": host_result}, display)
     finally:
+        # This case's own server, with whatever it still runs.
+        run(["wineserver", "-k"], env=env)
         run(["wineserver", "-w"], env=env)
-    wine_result = read_file(os.path.join(wine_pfx, win_ini))
-
-    host_code, host_boxes = run_host_side(case, args, host_pfx, host_kit, runtime)
-    host_result = read_file(os.path.join(host_pfx, win_ini))
 
     # Exit codes and boxes.
     for side, code, boxes in (("wine", wine_code, wine_boxes), ("host", host_code, host_boxes)):
@@ -834,8 +871,6 @@ def run_case(case, args, display):
         failures.append("the boxes differ:\n  wine: %r\n  host: %r" % (wine_boxes, plain_host))
 
     # The resulting win.ini files.
-    back = read_back(args.dump, wine_pfx, work,
-                     {"initial": initial, "wine": wine_result, "host": host_result})
     if back["wine"] != back["host"]:
         failures.append("the resulting win.ini files say different things:\n  wine:\n%s\n  host:\n%s"
                         % (show(back["wine"]), show(back["host"])))
