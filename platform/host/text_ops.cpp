@@ -1,4 +1,5 @@
 // Text operations in the ANSI code page.
+#include "collation.h"
 #include "win32_api.h"
 
 #include <cstdarg>
@@ -9,8 +10,7 @@
 int lstrcmpA(LPCSTR a, LPCSTR b)
 {
     if (!a || !b) return a ? 1 : b ? -1 : 0;
-    int r = std::strcmp(a, b);
-    return r < 0 ? -1 : r > 0 ? 1 : 0;
+    return host::CompareLocale(a, b);
 }
 
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src)

@@ -1,0 +1,132 @@
+#include "collation.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace host {
+namespace {
+
+// One character's weights: what it is (primary), its accent (secondary)
+// and its letter case (tertiary).
+struct Weight {
+    uint16_t primary;
+    uint8_t accent;
+    uint8_t upper;
+};
+
+enum Accent : uint8_t { kNone, kGrave, kAcute, kCircumflex, kTilde, kDiaeresis, kRing, kCedilla, kStroke, kCaron, kHook };
+
+struct Letter {
+    char base;  // lower-case base letter, or 0 when the byte is no letter
+    uint8_t accent;
+    bool upper;
+};
+
+// The accented letters of code page 1252 (0xC0 to 0xFF, and a few below).
+Letter LetterOf(unsigned char c)
+{
+    if (c >= 'a' && c <= 'z') return {static_cast<char>(c), kNone, false};
+    if (c >= 'A' && c <= 'Z') return {static_cast<char>(c + 32), kNone, true};
+    static const char *const kBases = "aaaaaa?ceeeeiiiidnooooo?ouuuuy??";
+    static const uint8_t kAccents[32] = {kGrave, kAcute, kCircumflex, kTilde, kDiaeresis, kRing, 0, kCedilla,
+                                         kGrave, kAcute, kCircumflex, kDiaeresis, kGrave, kAcute, kCircumflex,
+                                         kDiaeresis, kStroke, kTilde, kGrave, kAcute, kCircumflex, kTilde,
+                                         kDiaeresis, 0, kStroke, kGrave, kAcute, kCircumflex, kDiaeresis, kAcute,
+                                         0, 0};
+    if (c >= 0xC0) {
+        unsigned i = (c - 0xC0) & 31;
+        if (kBases[i] == '?') {
+            if (c == 0xFF) return {'y', kDiaeresis, false};
+            return {0, kNone, false};
+        }
+        return {kBases[i], kAccents[i], c < 0xE0};
+    }
+    switch (c) {
+    case 0x8A: return {'s', kCaron, true};
+    case 0x9A: return {'s', kCaron, false};
+    case 0x8E: return {'z', kCaron, true};
+    case 0x9E: return {'z', kCaron, false};
+    case 0x9F: return {'y', kDiaeresis, true};
+    case 0x83: return {'f', kHook, false};
+    default: return {0, kNone, false};
+    }
+}
+
+// Letters that stand for two: compared as those two.
+const char *ExpansionOf(unsigned char c)
+{
+    switch (c) {
+    case 0xDF: return "ss";
+    case 0xE6: return "ae";
+    case 0xC6: return "AE";
+    case 0x9C: return "oe";
+    case 0x8C: return "OE";
+    case 0xFE: return "th";
+    case 0xDE: return "TH";
+    default: return nullptr;
+    }
+}
+
+// Characters that count only when all else is equal: the hyphen and the
+// apostrophe (so "co-op" sorts right after "coop") and control characters.
+bool IsSpecial(unsigned char c)
+{
+    return c == '-' || c == '\'' || c < 0x20 || c == 0x7F;
+}
+
+void AddWeight(unsigned char c, std::vector<Weight> &out)
+{
+    if (c == 0x88) c = '^';  // the modifier circumflex is the circumflex
+    Letter letter = LetterOf(c);
+    if (letter.base) {
+        out.push_back({static_cast<uint16_t>(0x2000 + (letter.base - 'a') * 2), letter.accent, letter.upper});
+    } else if (c >= '0' && c <= '9') {
+        out.push_back({static_cast<uint16_t>(0x1000 + (c - '0')), kNone, false});
+    } else {
+        out.push_back({static_cast<uint16_t>(0x100 + c), kNone, false});
+    }
+}
+
+void Weigh(const char *text, std::vector<Weight> &weights, std::vector<unsigned char> &specials)
+{
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p; ++p) {
+        if (*p == 0xAD) continue;  // the soft hyphen is ignored
+        if (IsSpecial(*p)) {
+            specials.push_back(*p);
+            continue;
+        }
+        if (const char *pair = ExpansionOf(*p)) {
+            AddWeight(static_cast<unsigned char>(pair[0]), weights);
+            AddWeight(static_cast<unsigned char>(pair[1]), weights);
+            continue;
+        }
+        AddWeight(*p, weights);
+    }
+}
+
+template <typename Field>
+int CompareLevel(const std::vector<Weight> &a, const std::vector<Weight> &b, Field field)
+{
+    std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (field(a[i]) != field(b[i])) return field(a[i]) < field(b[i]) ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace
+
+int CompareLocale(const char *a, const char *b)
+{
+    std::vector<Weight> wa, wb;
+    std::vector<unsigned char> sa, sb;
+    Weigh(a, wa, sa);
+    Weigh(b, wb, sb);
+    int r = CompareLevel(wa, wb, [](const Weight &w) { return w.primary; });
+    if (r == 0) r = CompareLevel(wa, wb, [](const Weight &w) { return w.accent; });
+    if (r == 0) r = CompareLevel(wa, wb, [](const Weight &w) { return w.upper; });
+    if (r == 0 && sa != sb) r = sa < sb ? -1 : 1;
+    return r;
+}
+
+}  // namespace host
