@@ -5,4 +5,6 @@
 if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   message(FATAL_ERROR "The fuzz targets need clang (libFuzzer); configure with the fuzz preset")
 endif()
-cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL include "${CMAKE_CURRENT_LIST_DIR}/CMakeLists.txt")
+# The arguments of a deferred call are expanded when it runs.
+set(PFM_FUZZ_LISTS "${CMAKE_CURRENT_LIST_DIR}/CMakeLists.txt")
+cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL include "${PFM_FUZZ_LISTS}")
