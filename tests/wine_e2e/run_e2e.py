@@ -372,6 +372,18 @@ def shared_display(path):
         return None
 
 
+def stop_display(path):
+    """Stops the Xvfb that --start-display noted in PATH, if it still runs."""
+    try:
+        _, pid = open(path).read().split()
+        if "Xvfb" in open("/proc/%d/cmdline" % int(pid), "rb").read().decode("latin-1"):
+            os.killpg(int(pid), signal.SIGTERM)
+    except (OSError, ValueError):
+        pass
+    if os.path.exists(path):
+        os.unlink(path)
+
+
 def xdotool(args, display):
     r = run(["xdotool"] + args, env={"DISPLAY": display}, timeout=30)
     return r.stdout.decode("latin-1").split()
@@ -556,10 +568,6 @@ def same_boxes(wine_boxes, host_boxes, notes):
     return True
 
 
-def split_lines(text):
-    return re.split(r"\r\n|\r|\n", text)
-
-
 def run_wine_side(case, args, prefix, kit, display, notes):
     """Plays the case through the Windows build; returns (exit code, boxes)."""
     exe = os.path.join(kit, "pfmsetup.exe")
@@ -711,7 +719,7 @@ def run_host_side(case, args, prefix, kit, runtime):
                 else:
                     time.sleep(0.05)
 
-        read_until(rb"\] answer: ")
+        read_until(rb"\]\s+answer: ")
         before = len(out)
         second = subprocess.run([exe], cwd=kit, env=env, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=WAIT)
@@ -956,19 +964,14 @@ def main():
     args = ap.parse_args()
 
     if args.stop_display:
-        try:
-            _, pid = open(args.stop_display).read().split()
-            os.killpg(int(pid), signal.SIGTERM)
-        except (OSError, ValueError):
-            pass
-        if os.path.exists(args.stop_display):
-            os.unlink(args.stop_display)
+        stop_display(args.stop_display)
         return 0
     missing = missing_tools()
     if missing:
         print("skipped: not found: " + ", ".join(missing))
         return SKIP
     if args.start_display:
+        stop_display(args.start_display)  # one an interrupted run left behind
         proc, display = start_xvfb()
         with open(args.start_display, "w") as f:
             f.write("%s %d\n" % (display, proc.pid))
