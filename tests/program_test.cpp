@@ -9,7 +9,6 @@
 // end of its output), never on time; the deadline below only stops a run
 // that hangs.
 #include <errno.h>
-#include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
 #include <signal.h>
@@ -125,11 +124,13 @@ public:
         return Pump([&] { return Count(out_, piece) >= count; });
     }
 
-    // Reads the output to its end and returns the exit code; -1 when the
-    // program did not end before the deadline (it is then killed), 1000 +
-    // the signal when a signal ended it.
+    // Closes input (so a box that should not be there ends at once), reads
+    // the output to its end and returns the exit code; -1 when the program
+    // did not end before the deadline (it is then killed), 1000 + the
+    // signal when a signal ended it.
     int Finish()
     {
+        CloseInput();
         if (!Pump([&] { return out_fd_ < 0 && err_fd_ < 0; })) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
@@ -190,15 +191,18 @@ private:
 };
 
 // All files under a folder, by relative path: contents of regular files,
-// targets of symbolic links (not followed).
+// targets of symbolic links (not followed), modes of folders and of other
+// files.
 std::map<std::string, std::string> *g_snapshot = nullptr;
 size_t g_snapshot_root = 0;
 
 int AddToSnapshot(const char *path, const struct stat *st, int type, struct FTW *)
 {
     std::string relative = std::string(path).substr(g_snapshot_root);
-    if (type == FTW_F) {
+    if (type == FTW_F && S_ISREG(st->st_mode)) {
         (*g_snapshot)[relative] = pfmtest::ReadFile(path);
+    } else if (type == FTW_F) {
+        (*g_snapshot)[relative] = "special " + std::to_string(st->st_mode);  // never opened: a FIFO blocks
     } else if (type == FTW_SL) {
         char target[4096];
         ssize_t n = readlink(path, target, sizeof target);
@@ -270,7 +274,10 @@ std::vector<ShownBox> ParseBoxes(const std::string &out)
             if (prompt != std::string::npos && (end == std::string::npos || prompt < end)) {
                 box.buttons = out.substr(at, prompt - at);
                 at = prompt + std::strlen(kPrompt);
-                if (!line(&box.answer)) box.answer = out.substr(at), at = out.size();
+                if (!line(&box.answer)) {  // still waiting for its answer
+                    box.answer = out.substr(at);
+                    at = out.size();
+                }
                 break;
             }
             if (!line(&text) || text.size() < 3 || text[0] != '(' || text.find(") ") == std::string::npos) {
@@ -369,7 +376,7 @@ protected:
     }
 
     // Runs a copy to its end: answers each box in turn as it appears,
-    // then closes input.
+    // then ends its input.
     struct Run {
         int exit_code;
         std::string out;
@@ -382,7 +389,6 @@ protected:
             if (!copy.WaitForPrompts(i + 1)) break;
             copy.Answer(answers[i]);
         }
-        copy.CloseInput();
         int code = copy.Finish();
         return Run{code, copy.Output(), copy.Errors()};
     }
@@ -408,7 +414,6 @@ TEST_F(ProgramRun, OkInstallsAndReportsSuccess)
     copy->Answer("ok");
     ASSERT_TRUE(copy->WaitForPrompts(2)) << copy->Output() << copy->Errors();
     copy->Answer("");
-    copy->CloseInput();
     EXPECT_EQ(1, copy->Finish());
     EXPECT_EQ("", copy->Errors());
 
@@ -557,8 +562,7 @@ TEST_F(ProgramRun, SecondCopyBringsTheFirstCopysQuestionForward)
     // The second copy finds the box by its caption and ends at once. Its
     // input is closed, so a box it showed by mistake would end it too.
     auto second = StartBuilt();
-    second->CloseInput();
-    EXPECT_EQ(0, second->Finish());
+    ASSERT_EQ(0, second->Finish()) << second->Output();
     EXPECT_EQ("", second->Output());
     EXPECT_EQ("", second->Errors());
 
@@ -570,7 +574,6 @@ TEST_F(ProgramRun, SecondCopyBringsTheFirstCopysQuestionForward)
     first->Answer("ok");
     ASSERT_TRUE(first->WaitForPrompts(3)) << first->Output();
     first->Answer("");
-    first->CloseInput();
     EXPECT_EQ(1, first->Finish());
     EXPECT_EQ("", first->Errors());
     std::vector<ShownBox> boxes = ParseBoxes(first->Output());
@@ -595,8 +598,7 @@ TEST_F(ProgramRun, SecondCopyComparesCaptionsWithoutLetterCase)
     ASSERT_EQ(0, mkdir(upper.c_str(), 0755));
     pfmtest::WriteFile(upper + "/pfmsetup.ini", "[PrinterInfo]\r\noem=MAKER\r\nPSKit=kit\r\n");
     auto second = Start(program, upper);
-    second->CloseInput();
-    EXPECT_EQ(0, second->Finish());
+    ASSERT_EQ(0, second->Finish()) << second->Output();
     EXPECT_EQ("", second->Output());
     ASSERT_TRUE(first->WaitForPrompts(2)) << first->Output();
     EXPECT_EQ(kPlainQuestion + "\a\n" + kPlainQuestion, first->Output());
@@ -630,15 +632,13 @@ TEST_F(ProgramRun, LibraryWithoutCaptionGivesAnEmptyCaption)
     // Its box is a window with an empty title, and a second copy with the
     // same library looks for exactly that: it brings the box forward.
     auto second = Start(program);
-    second->CloseInput();
-    EXPECT_EQ(0, second->Finish());
+    ASSERT_EQ(0, second->Finish()) << second->Output();
     EXPECT_EQ("", second->Output());
     ASSERT_TRUE(first->WaitForPrompts(2)) << first->Output();
 
     first->Answer("ok");
     ASSERT_TRUE(first->WaitForPrompts(3)) << first->Output();
     first->Answer("");
-    first->CloseInput();
     EXPECT_EQ(1, first->Finish());
     EXPECT_EQ(question + "\a\n" + question + "ok\n" + Box("", "information", {"Done: Kit."}, false) + "\n",
               first->Output());
