@@ -1,7 +1,8 @@
 #include "fuzz/fuzz_prefix.h"
 
-#include "platform/host/host_state.h"
+#include "setup/setup_file.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,8 +25,8 @@ FuzzPrefix *made = nullptr;
 
 void RemovePrefix()
 {
+    // Runs after the host layer's own statics are gone: only the files go.
     if (!made) return;
-    host::ResetHostState();
     std::string command = "rm -rf '" + made->root + "'";
     if (std::system(command.c_str()) != 0) std::perror("rm");
 }
@@ -48,6 +49,17 @@ void WriteFile(const std::string &path, std::string_view bytes)
         std::perror(path.c_str());
         std::abort();
     }
+}
+
+void FormSetupFilePathInKit()
+{
+    // libFuzzer reads its corpus by relative paths: the folder is current
+    // only while the path is formed.
+    int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (here < 0 || chdir(Prefix().kit.c_str()) != 0) std::abort();
+    BuildSetupFilePath();
+    if (fchdir(here) != 0) std::abort();
+    close(here);
 }
 
 std::string ReadFile(const std::string &path)
@@ -87,7 +99,6 @@ const FuzzPrefix &Prefix()
     WriteFile(made->prefix + "/user.reg", "WINE REGISTRY Version 2\n\n");
     WriteFile(made->prefix + "/system.reg", kSystemRegPrelude);
     setenv("WINEPREFIX", made->prefix.c_str(), 1);
-    if (chdir(made->kit.c_str()) != 0) std::abort();
     atexit(RemovePrefix);
     return *made;
 }

@@ -1,7 +1,7 @@
 // A throw-away Windows installation for the fuzz targets: a Wine prefix
 // (drive C: and Z: for /, a Windows and a system folder, user.reg) and a
 // kit folder, made once per process in /dev/shm (or /tmp) and removed at
-// exit. WINEPREFIX points at it and the kit folder is current.
+// exit. WINEPREFIX points at it.
 #ifndef PFMSETUP_FUZZ_FUZZ_PREFIX_H
 #define PFMSETUP_FUZZ_FUZZ_PREFIX_H
 
@@ -23,6 +23,10 @@ const FuzzPrefix &Prefix();
 
 void WriteFile(const std::string &path, std::string_view bytes);
 std::string ReadFile(const std::string &path);
+
+// Forms SetupFilePath as the program does with the kit folder current,
+// and makes the earlier folder current again.
+void FormSetupFilePathInKit();
 
 // The start of a system.reg that makes the installation a Windows 98 one
 // with an (empty) printers key; a fuzzed rest is appended to it.

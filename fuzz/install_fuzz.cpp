@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     pfmfuzz::WriteFile(prefix.prefix + "/system.reg", std::string(pfmfuzz::kSystemRegPrelude) + std::string(registry));
     pfmfuzz::WriteFile(win_ini, kWinIni);
 
-    BuildSetupFilePath();
+    pfmfuzz::FormSetupFilePathInKit();
     int result = InstallPrinterFonts();
     host::ResetHostState();
     Check(result == 0 || result == 1, "the run returns neither 0 nor 1");

@@ -15,7 +15,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 
-seconds=12
+seconds=10
 build=1
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -31,7 +31,7 @@ if [ "$build" = 1 ]; then
   cmake --build --preset fuzz --target fuzz_targets
 fi
 
-out=build/fuzz
+out=$repo/build/fuzz
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 failed=()
@@ -40,11 +40,11 @@ for t in "${targets[@]}"; do
   artifacts=$out/artifacts/$t
   mkdir -p "$work" "$artifacts"
   dict=()
-  [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
+  [ -f "$repo/fuzz/$t.dict" ] && dict=(-dict="$repo/fuzz/$t.dict")
   log=$out/$t.log
   echo "== $t: ${seconds}s"
   # New inputs go to the working corpus; the seeds are merged in read only.
-  if "$out/fuzz/$t" "$work" "fuzz/corpus/$t" "${dict[@]}" \
+  if "$out/fuzz/$t" "$work" "$repo/fuzz/corpus/$t" "${dict[@]}" \
       -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -max_len=65536 \
       -print_final_stats=1 -artifact_prefix="$artifacts/" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

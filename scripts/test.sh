@@ -19,3 +19,11 @@ echo "== Host build"
 cmake --preset host >/dev/null
 cmake --build --preset host
 ctest --preset host
+
+echo "== Host build under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+echo "== Fuzz smoke run"
+scripts/fuzz.sh

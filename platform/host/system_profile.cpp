@@ -4,6 +4,7 @@
 #include "paths.h"
 #include "prefix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -40,6 +41,26 @@ bool WriteAll(int fd, std::string_view data)
         data.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
+}
+
+// Removes the temporary files ("win.ini.XXXXXX") of writers that were
+// killed before they could rename theirs. Called with the folder locked, so
+// no live writer owns one.
+void RemoveLeftovers(const std::string &folder, const std::string &name)
+{
+    DIR *dir = opendir(folder.c_str());
+    if (!dir) return;
+    while (struct dirent *entry = readdir(dir)) {
+        std::string_view entry_name(entry->d_name);
+        if (entry_name.size() != name.size() + 7 || entry_name[name.size()] != '.') continue;
+        if (!EqualsNoCase(entry_name.substr(0, name.size()), name)) continue;
+        bool temporary = true;
+        for (char c : entry_name.substr(name.size() + 1)) {
+            temporary = temporary && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'));
+        }
+        if (temporary) unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+    closedir(dir);
 }
 
 }  // namespace
@@ -87,6 +108,8 @@ bool SystemProfile::Begin()
             return false;
         }
     }
+
+    RemoveLeftovers(folder, path->substr(folder.size() + 1));
 
     // win.ini is replaced through a new file in its folder; a file without
     // any write permission carries the read-only attribute.
