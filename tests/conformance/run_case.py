@@ -60,7 +60,11 @@ import re
 import shutil
 import subprocess
 import sys
+
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from wine_prefix import PrefixError, copy_prefix, ensure_template, run, windows_path, wine_env  # noqa: E402
 
 RECORD_MARK = "# Wine's answers, recorded by run_case.py --record:"
 EOLS = {"crlf": b"\r\n", "lf": b"\n", "cr": b"\r", "none": b""}
@@ -246,61 +250,6 @@ class Case:
             lines += encode_file_block("wine-file win.ini", win_ini)
         with open(self.path, "w", encoding="latin-1") as f:
             f.write("\n".join(lines) + "\n")
-
-
-def windows_path(unix_path):
-    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
-
-
-def run(cmd, env=None, cwd=None, timeout=120):
-    full_env = dict(os.environ)
-    if env:
-        full_env.update(env)
-    return subprocess.run(cmd, env=full_env, cwd=cwd, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=timeout)
-
-
-def wine_env(prefix):
-    return {"WINEPREFIX": prefix, "WINEARCH": "win32", "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=", "DISPLAY": ""}
-
-
-def ensure_template(template):
-    """A Windows 98 prefix at TEMPLATE, made once (wineboot is slow)."""
-    if os.path.isfile(os.path.join(template, ".pfm-ready")):
-        return
-    lock = template + ".lock"
-    os.makedirs(os.path.dirname(os.path.abspath(template)), exist_ok=True)
-    import fcntl
-    with open(lock, "w") as lf:
-        fcntl.flock(lf, fcntl.LOCK_EX)
-        if os.path.isfile(os.path.join(template, ".pfm-ready")):
-            return
-        shutil.rmtree(template, ignore_errors=True)
-        env = wine_env(template)
-        for cmd in (["wineboot", "-i"], ["wine", "winecfg", "-v", "win98"], ["wineserver", "-w"]):
-            r = run(cmd, env=env, timeout=300)
-            if r.returncode != 0:
-                raise CaseError("%s failed: %s" % (" ".join(cmd), r.stderr.decode(errors="replace")))
-        open(os.path.join(template, ".pfm-ready"), "w").close()
-
-
-def copy_prefix(template, dest):
-    """A copy of the template: folders new, files hard-linked, except the
-    files that Wine or the host layer may rewrite in place."""
-    shutil.rmtree(dest, ignore_errors=True)
-    r = run(["cp", "-al", template, dest])
-    if r.returncode != 0:
-        raise CaseError("cannot copy the prefix: " + r.stderr.decode(errors="replace"))
-    for folder in (dest, os.path.join(dest, "drive_c", "windows")):
-        for name in os.listdir(folder):
-            p = os.path.join(folder, name)
-            if os.path.isfile(p) and not os.path.islink(p) and (
-                    name.endswith(".reg") or name.endswith(".ini") or name.startswith(".")):
-                data = open(p, "rb").read()
-                os.unlink(p)
-                with open(p, "wb") as f:
-                    f.write(data)
 
 
 def lay_out(case, root):
@@ -563,6 +512,6 @@ def report(name, case, failures, notes):
 if __name__ == "__main__":
     try:
         sys.exit(main())
-    except CaseError as e:
+    except (CaseError, PrefixError) as e:
         print("case error: %s" % e)
         sys.exit(2)

@@ -20,6 +20,9 @@ import shutil
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from wine_prefix import READY, copy_prefix, ensure_template  # noqa: E402
+
 SKIP = 77
 PRINTERS = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers"
 NT_VERSION = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion"
@@ -44,24 +47,6 @@ def run(cmd, env, cwd=None, check=True):
         raise SystemExit(1)
     return result
 
-
-def prepare(template):
-    """Makes the Windows 98 prefix once; later calls find it ready."""
-    os.makedirs(os.path.dirname(template) or ".", exist_ok=True)
-    with open(template + ".lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if os.path.exists(os.path.join(template, ".ready")):
-            return 0
-        shutil.rmtree(template, ignore_errors=True)
-        env = wine_env(template)
-        run(["wineboot", "-i"], env)
-        run(["wine", "winecfg", "-v", "win98"], env)
-        run(["wineserver", "-w"], env)
-        open(os.path.join(template, ".ready"), "w").close()
-    return 0
-
-
-# --- What the cases put into the registry -------------------------------
 
 def regedit4(entries):
     """A REGEDIT4 file (ANSI, code page 1252): entries are (key, [lines])."""
@@ -372,7 +357,7 @@ def run_case(args):
     os.makedirs(work)
     wine_prefix = os.path.join(work, "wine-prefix")
     host_prefix = os.path.join(work, "host-prefix")
-    subprocess.run(["cp", "-a", args.template, wine_prefix], check=True)
+    copy_prefix(args.template, wine_prefix)
     env = wine_env(wine_prefix)
 
     for i, (suffix, data) in enumerate(c.reg_files):
@@ -388,7 +373,7 @@ def run_case(args):
             f.write(c.system_reg_tail.encode("ascii"))
 
     # The host's prefix: the same files, as Wine left them.
-    subprocess.run(["cp", "-a", wine_prefix, host_prefix], check=True)
+    copy_prefix(wine_prefix, host_prefix)
 
     exe = os.path.join(work, c.exe_name)
     shutil.copy(args.exe, exe)
@@ -462,8 +447,9 @@ def main():
             print("skipped: %s not found" % tool)
             return SKIP
     if args.prepare:
-        return prepare(os.path.abspath(args.template))
-    if not os.path.exists(os.path.join(args.template, ".ready")):
+        ensure_template(os.path.abspath(args.template))
+        return 0
+    if not os.path.exists(os.path.join(args.template, READY)):
         print("the Windows 98 prefix %s is missing" % args.template)
         return 1
     return run_case(args)

@@ -84,6 +84,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from wine_prefix import PrefixError, copy_prefix, ensure_template, run, windows_path, wine_env  # noqa: E402
+
 SKIP = 77
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 EOLS = {"crlf": b"\r\n", "lf": b"\n", "cr": b"\r"}
@@ -260,68 +263,9 @@ class Case:
 
 # ---------------------------------------------------------------- helpers
 
-def run(cmd, env=None, cwd=None, timeout=120):
-    """Runs CMD to its end. Its output goes through files, not pipes: the
-    Wine processes that a wine command starts (services, explorer) inherit
-    them and live on for a while, and a pipe would only end with them."""
-    full = dict(os.environ)
-    full.update(env or {})
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.run(cmd, env=full, cwd=cwd, stdin=subprocess.DEVNULL,
-                              stdout=out, stderr=err, timeout=timeout)
-        out.seek(0)
-        err.seek(0)
-        return subprocess.CompletedProcess(cmd, proc.returncode, out.read(), err.read())
-
-
-def wine_env(prefix, display=""):
-    return {"WINEPREFIX": prefix, "WINEARCH": "win32", "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=", "DISPLAY": display}
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def missing_tools():
     tools = ["wine", "wineserver", "wineboot", "Xvfb", "xdotool", "xwininfo"]
     return [t for t in tools if shutil.which(t) is None]
-
-
-def ensure_template(template):
-    """A Windows 98 prefix at TEMPLATE, made once. The ready mark and the
-    lock beside it let other suites share the same template."""
-    if os.path.isfile(os.path.join(template, ".pfm-ready")):
-        return
-    os.makedirs(os.path.dirname(template), exist_ok=True)
-    with open(template + ".lock", "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        if os.path.isfile(os.path.join(template, ".pfm-ready")):
-            return
-        shutil.rmtree(template, ignore_errors=True)
-        env = wine_env(template)
-        for cmd in (["wineboot", "-i"], ["wine", "winecfg", "-v", "win98"], ["wineserver", "-w"]):
-            r = run(cmd, env=env, timeout=300)
-            if r.returncode != 0:
-                raise Failure("%s failed: %s" % (" ".join(cmd), r.stderr.decode(errors="replace")))
-        open(os.path.join(template, ".pfm-ready"), "w").close()
-
-
-def copy_prefix(template, dest):
-    """Folders new, files hard-linked, except those that Wine or the host
-    layer rewrite in place, which get copies of their own."""
-    r = run(["cp", "-al", template, dest])
-    if r.returncode != 0:
-        raise Failure("cannot copy the prefix: " + r.stderr.decode(errors="replace"))
-    for folder in (dest, os.path.join(dest, "drive_c", "windows")):
-        for name in os.listdir(folder):
-            p = os.path.join(folder, name)
-            if os.path.isfile(p) and not os.path.islink(p) and (
-                    name.endswith(".reg") or name.endswith(".ini") or name.startswith(".")):
-                data = open(p, "rb").read()
-                os.unlink(p)
-                with open(p, "wb") as f:
-                    f.write(data)
 
 
 def read_file(path):
@@ -1005,7 +949,7 @@ def main():
     started = time.time()
     try:
         failures, notes = run_case(case, args, display)
-    except Failure as e:
+    except (Failure, PrefixError) as e:
         failures, notes = [str(e)], []
     finally:
         if own_display:
