@@ -283,14 +283,22 @@ std::string_view ProfileDocument::SectionNameOf(const Section &section) const
 
 void ProfileDocument::IndexSectionName(uint32_t index)
 {
+    memo_valid_ = false;
     section_index_[FoldNames(SectionNameOf(sections_[index]))].push_back(index);
 }
 
 uint32_t ProfileDocument::FindSectionIndex(std::string_view name, bool trim) const
 {
+    // The same section is looked up again and again (every soft font reads
+    // and writes it): the last answer is kept until the sections change.
+    if (memo_valid_ && memo_trim_ == trim && name == memo_name_) return memo_index_;
     auto it = section_index_.find(FoldedForLookup(trim ? Trim(name) : name));
-    if (it == section_index_.end() || it->second.empty()) return kTomb;
-    return it->second.front();
+    uint32_t index = it == section_index_.end() || it->second.empty() ? kTomb : it->second.front();
+    memo_name_.assign(name.data(), name.size());
+    memo_trim_ = trim;
+    memo_index_ = index;
+    memo_valid_ = true;
+    return index;
 }
 
 const ProfileDocument::Section *ProfileDocument::FindSection(std::string_view name, bool trim) const
@@ -305,62 +313,92 @@ ProfileDocument::Section *ProfileDocument::FindSection(std::string_view name)
     return i == kTomb ? nullptr : &sections_[i];
 }
 
+// A slot of a section's key index holds the line's number + 1 in its low
+// half (0 for a free slot, kTomb for a deleted one) and the hash of its
+// name in the high half, so that a probe compares names only where the
+// hashes agree.
+namespace {
+
+uint32_t LineOfSlot(uint64_t slot) { return static_cast<uint32_t>(slot); }
+uint32_t HashOfSlot(uint64_t slot) { return static_cast<uint32_t>(slot >> 32); }
+uint64_t MakeSlot(uint32_t hash, uint32_t line) { return (static_cast<uint64_t>(hash) << 32) | line; }
+
+}  // namespace
+
 long ProfileDocument::FindLine(const Section &section, std::string_view key) const
 {
     if (section.slots.empty()) return -1;
+    uint32_t hash = HashNoCase(key);
     std::size_t mask = section.slots.size() - 1;
-    for (std::size_t i = HashNoCase(key) & mask;; i = (i + 1) & mask) {
-        uint32_t v = section.slots[i];
-        if (v == 0) return -1;
-        if (v != kTomb && SameName(KeyOf(section.lines[v - 1]), key)) return static_cast<long>(v - 1);
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        uint64_t slot = section.slots[i];
+        uint32_t line = LineOfSlot(slot);
+        if (line == 0) return -1;
+        if (line != kTomb && HashOfSlot(slot) == hash && SameName(KeyOf(section.lines[line - 1]), key))
+            return static_cast<long>(line - 1);
     }
 }
 
 void ProfileDocument::GrowIndex(Section &section)
 {
-    std::size_t size = section.slots.empty() ? 16 : section.slots.size() * 2;
     std::size_t live = 0;
     for (const Line &l : section.lines) {
         if (!l.dead && l.kind != kBlank) ++live;
     }
+    std::size_t size = 16;
     while (size < 4 * (live + 1)) size *= 2;
     section.slots.assign(size, 0);
     section.used_slots = 0;
     for (uint32_t n = 0; n < section.lines.size(); ++n) {
         const Line &l = section.lines[n];
-        if (l.dead || l.kind == kBlank) continue;
-        if (FindLine(section, KeyOf(l)) >= 0) continue;
-        std::size_t mask = size - 1;
-        std::size_t i = HashNoCase(KeyOf(l)) & mask;
-        while (section.slots[i] != 0) i = (i + 1) & mask;
-        section.slots[i] = n + 1;
-        ++section.used_slots;
+        if (!l.dead && l.kind != kBlank) InsertSlot(section, n);
     }
+}
+
+void ProfileDocument::InsertSlot(Section &section, uint32_t n)
+{
+    std::string_view key = KeyOf(section.lines[n]);
+    uint32_t hash = HashNoCase(key);
+    std::size_t mask = section.slots.size() - 1;
+    std::size_t free_at = section.slots.size();
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        uint64_t slot = section.slots[i];
+        uint32_t line = LineOfSlot(slot);
+        if (line == kTomb) {
+            if (free_at == section.slots.size()) free_at = i;
+            continue;
+        }
+        if (line == 0) {
+            if (free_at == section.slots.size()) {
+                free_at = i;
+                ++section.used_slots;
+            }
+            break;
+        }
+        // The first line of a name wins.
+        if (HashOfSlot(slot) == hash && SameName(KeyOf(section.lines[line - 1]), key)) return;
+    }
+    section.slots[free_at] = MakeSlot(hash, n + 1);
 }
 
 void ProfileDocument::IndexLine(Section &section, uint32_t n)
 {
     if (2 * (section.used_slots + 1) > section.slots.size()) {
-        GrowIndex(section);
-        return;  // the rebuild took the new line in
+        GrowIndex(section);  // the rebuild takes the new line in
+        return;
     }
-    std::string_view key = KeyOf(section.lines[n]);
-    if (FindLine(section, key) >= 0) return;  // the first line of a name wins
-    std::size_t mask = section.slots.size() - 1;
-    std::size_t i = HashNoCase(key) & mask;
-    while (section.slots[i] != 0 && section.slots[i] != kTomb) i = (i + 1) & mask;
-    if (section.slots[i] == 0) ++section.used_slots;
-    section.slots[i] = n + 1;
+    InsertSlot(section, n);
 }
 
 void ProfileDocument::UnindexLine(Section &section, uint32_t n)
 {
     if (section.slots.empty()) return;
+    uint32_t hash = HashNoCase(KeyOf(section.lines[n]));
     std::size_t mask = section.slots.size() - 1;
-    for (std::size_t i = HashNoCase(KeyOf(section.lines[n])) & mask;; i = (i + 1) & mask) {
-        uint32_t v = section.slots[i];
-        if (v == 0) return;
-        if (v == n + 1) {
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        uint32_t line = LineOfSlot(section.slots[i]);
+        if (line == 0) return;
+        if (line == n + 1) {
             section.slots[i] = kTomb;
             return;
         }
@@ -579,6 +617,7 @@ bool ProfileDocument::DeleteSection(std::string_view section)
     s.slots.shrink_to_fit();
     it->second.erase(it->second.begin());
     if (it->second.empty()) section_index_.erase(it);
+    memo_valid_ = false;
     return true;
 }
 

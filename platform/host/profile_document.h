@@ -91,7 +91,7 @@ private:
         bool has_header = false;
         bool dead = false;
         std::vector<Line> lines;
-        std::vector<uint32_t> slots;  // key index: line number + 1, 0 for free, kTomb for deleted
+        std::vector<uint64_t> slots;  // key index: name hash and line number + 1 (0 free)
         uint32_t used_slots = 0;
     };
 
@@ -115,6 +115,7 @@ private:
     void IndexLine(Section &section, uint32_t line_number);
     void UnindexLine(Section &section, uint32_t line_number);
     void GrowIndex(Section &section);
+    void InsertSlot(Section &section, uint32_t line_number);
 
     void EndLastLine();
     void EmitLine(const Line &line, std::string &out) const;
@@ -126,6 +127,11 @@ private:
     std::vector<Section> sections_;
     // Folded section name -> the sections of that name, in file order.
     std::unordered_map<std::string, std::vector<uint32_t>> section_index_;
+    // The last section look-up and its answer.
+    mutable std::string memo_name_;
+    mutable uint32_t memo_index_ = 0;
+    mutable bool memo_trim_ = false;
+    mutable bool memo_valid_ = false;
 };
 
 }  // namespace host

@@ -79,6 +79,7 @@ SystemProfile::~SystemProfile()
 const ProfileDocument *SystemProfile::Pending(const std::string &unix_path) const
 {
     if (!held_) return nullptr;
+    if (unix_path == path_) return document_.get();
     // The same file by any spelling of its name.
     std::size_t slash = unix_path.rfind('/');
     if (slash == std::string::npos || unix_path.compare(0, slash, folder_) != 0 || slash != folder_.size())
