@@ -488,6 +488,30 @@ void ProfileDocument::EndLastLine()
     }
 }
 
+void ProfileDocument::SetEntryText(Line &line, std::string_view key, std::string_view value, bool reuse)
+{
+    // Put together first: the name may lie in the arena, which may move.
+    thread_local std::string text;
+    text.assign(key.data(), key.size());
+    text += '=';
+    text += value;
+    if (reuse && text.size() <= line.length) {
+        // The old text's place in the arena belongs to this line alone: a
+        // count rewritten for every font then costs no arena at all.
+        arena_.replace(line.text, text.size(), text);
+    } else {
+        line.text = static_cast<uint32_t>(arena_.size());
+        arena_.append(text);
+    }
+    line.length = static_cast<uint32_t>(text.size());
+    line.edited = true;
+    line.kind = kEntry;
+    line.key_begin = 0;
+    line.key_length = static_cast<uint32_t>(key.size());
+    line.value_begin = line.key_length + 1;
+    line.value_length = static_cast<uint32_t>(value.size());
+}
+
 void ProfileDocument::SetValue(std::string_view section, std::string_view key, std::string_view value)
 {
     section = Trim(section);
@@ -513,54 +537,18 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
         s = &sections_.back();
     }
 
-    // The new line's text is put together here first: the name and the
-    // value may lie in the arena, which the line is then copied into.
-    thread_local std::string text;
     long found = FindLine(*s, key);
     if (found >= 0) {
         Line &l = s->lines[static_cast<std::size_t>(found)];
         if (l.kind == kEntry && ValueOf(l) == value) return;  // no change needed
-        text.assign(KeyOf(l));
-        std::size_t key_length = text.size();
-        text += '=';
-        text += value;
-        // The name keeps its spelling; a name that itself would not read back
-        // as written (a line without '=') still becomes an entry here.
-        if (text.size() <= l.length) {
-            // The old text's place in the arena belongs to this line alone, so
-            // a text no longer than it is written over it. A count rewritten
-            // for every font then costs no arena at all.
-            arena_.replace(l.text, text.size(), text);
-            l.length = static_cast<uint32_t>(text.size());
-            l.edited = true;
-        } else {
-            l.text = static_cast<uint32_t>(arena_.size());
-            l.length = static_cast<uint32_t>(text.size());
-            arena_.append(text);
-            l.edited = true;
-        }
-        l.kind = kEntry;
-        l.key_begin = 0;
-        l.key_length = static_cast<uint32_t>(key_length);
-        l.value_begin = l.key_length + 1;
-        l.value_length = static_cast<uint32_t>(value.size());
+        // The name keeps its spelling; a line without '=' becomes an entry.
+        SetEntryText(l, KeyOf(l), value, true);
         return;
     }
 
-    text.assign(key.data(), key.size());
-    text += '=';
-    text += value;
     Line fresh;
-    fresh.text = static_cast<uint32_t>(arena_.size());
-    fresh.length = static_cast<uint32_t>(text.size());
-    arena_.append(text);
     fresh.end = kEndCrLf;
-    fresh.edited = true;
-    fresh.kind = kEntry;
-    fresh.key_begin = 0;
-    fresh.key_length = static_cast<uint32_t>(key.size());
-    fresh.value_begin = static_cast<uint32_t>(key.size() + 1);
-    fresh.value_length = static_cast<uint32_t>(value.size());
+    SetEntryText(fresh, key, value, false);
 
     // After the section's last line that is not blank: blank lines that
     // part it from the next section stay where they are.
@@ -572,7 +560,6 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
         s->header.end = kEndCrLf;
     }
     if (at == s->lines.size()) {
-        // A blank last line without a line end would otherwise run into the new line.
         s->lines.push_back(fresh);
     } else {
         s->lines.insert(s->lines.begin() + static_cast<long>(at), fresh);

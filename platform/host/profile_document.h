@@ -101,6 +101,9 @@ private:
     std::string_view SectionNameOf(const Section &section) const;
 
     Line MakeLine(std::string_view text, LineEnd end);
+    // Gives a line the text "key=value": over its old text where `reuse`
+    // and the new text fits, else at the arena's end.
+    void SetEntryText(Line &line, std::string_view key, std::string_view value, bool reuse);
     void Classify(Line &line) const;
     void AddParsedLine(std::string_view text, uint32_t raw, uint32_t raw_length, LineEnd end);
     void PlaceLine(const Line &line);
