@@ -85,6 +85,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from case_text import CaseError, unescape  # noqa: E402
 from wine_prefix import PrefixError, copy_prefix, ensure_template, run, windows_path, wine_env  # noqa: E402
 
 SKIP = 77
@@ -115,39 +116,11 @@ def log(msg):
     sys.stderr.flush()
 
 
-class CaseError(Exception):
-    pass
-
-
 class Failure(Exception):
     pass
 
 
 # ---------------------------------------------------------------- the case
-
-def unescape(text):
-    out = bytearray()
-    i = 0
-    while i < len(text):
-        c = text[i]
-        i += 1
-        if c != "\\":
-            out += c.encode("latin-1")
-            continue
-        if i >= len(text):
-            raise CaseError("a '\\' ends the line: " + text)
-        c = text[i]
-        i += 1
-        simple = {"n": b"\n", "r": b"\r", "t": b"\t", "\\": b"\\", "0": b"\0"}
-        if c in simple:
-            out += simple[c]
-        elif c == "x" and re.match(r"[0-9A-Fa-f]{2}", text[i:i + 2]):
-            out.append(int(text[i:i + 2], 16))
-            i += 2
-        else:
-            raise CaseError("unknown escape \\" + c + ": " + text)
-    return bytes(out)
-
 
 class Case:
     def __init__(self, path):
