@@ -134,4 +134,26 @@ TEST(Registry, SkipsMalformedLinesAndReadsTheRest)
     EXPECT_EQ(std::string("yes\0", 4), QueryValue("P", "Good", 64).data.substr(0, 4));
 }
 
+TEST(Registry, FollowsSymbolicLinkKeys)
+{
+    // A hive whose current control set is a link to ControlSet001, as
+    // Windows keeps it: the printers are found through the link.
+    TempPrefix prefix;
+    prefix.AddSystemRegText(
+        "[System\\\\ControlSet001\\\\Control\\\\Print\\\\Printers\\\\Linked] 1\n"
+        "\"Port\"=\"LPT9:\"\n\n"
+        "[System\\\\Select] 1\n#link\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,45,00,47,00,49,00,53,00,54,00,52,00,59,00,"
+        "5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,00,5c,00,43,00,"
+        "6f,00,6e,00,74,00,72,00,6f,00,6c,00,53,00,65,00,74,00,30,00,30,00,31,00\n");
+    prefix.Enter();
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\Select\\Control\\Print\\Printers\\Linked",
+                                           0, KEY_READ, &key));
+    char port[16] = {0};
+    DWORD size = sizeof port;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Port", nullptr, nullptr, reinterpret_cast<LPBYTE>(port), &size));
+    EXPECT_STREQ("LPT9:", port);
+    RegCloseKey(key);
+}
+
 }  // namespace
