@@ -12,7 +12,7 @@ for part in "$@"; do
   case "$part" in
     host) want+=(g++ cmake make libgtest-dev libbenchmark-dev binutils-mingw-w64-i686 python3) ;;
     windows) want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686) ;;
-    wine) want+=(wine wine32:i386 xvfb xauth xdotool) ;;
+    wine) want+=(wine wine32:i386 xvfb xauth xdotool x11-utils) ;;
     fuzz) want+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps.sh: unknown part '$part'" >&2; exit 2 ;;
   esac
