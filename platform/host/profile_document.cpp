@@ -193,14 +193,9 @@ ProfileDocument ProfileDocument::Parse(std::string_view bytes)
 
 void ProfileDocument::AddParsedLine(std::string_view text, uint32_t raw, uint32_t raw_length, LineEnd end)
 {
-    Line line;
-    line.text = static_cast<uint32_t>(arena_.size());
-    line.length = static_cast<uint32_t>(text.size());
-    arena_.append(text);
+    Line line = MakeLine(text, end);
     line.raw = raw;
     line.raw_length = raw_length;
-    line.end = end;
-    Classify(line);
     PlaceLine(line);
 }
 
@@ -466,7 +461,6 @@ ProfileDocument::Line ProfileDocument::MakeLine(std::string_view text, LineEnd e
     line.length = static_cast<uint32_t>(text.size());
     arena_.append(text);
     line.end = end;
-    line.edited = true;
     Classify(line);
     return line;
 }
@@ -528,6 +522,7 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
         header += ']';
         Section fresh;
         fresh.header = MakeLine(header, kEndCrLf);
+        fresh.header.edited = true;
         fresh.header.kind = kHeader;
         fresh.header.key_begin = 1;
         fresh.header.key_length = static_cast<uint32_t>(section.size());

@@ -100,6 +100,7 @@ private:
     std::string_view ValueOf(const Line &line) const;
     std::string_view SectionNameOf(const Section &section) const;
 
+    // A line of the given text, placed at the arena's end and classified.
     Line MakeLine(std::string_view text, LineEnd end);
     // Gives a line the text "key=value": over its old text where `reuse`
     // and the new text fits, else at the arena's end.
