@@ -77,3 +77,15 @@ def copy_prefix(template, dest):
                 os.unlink(p)
                 with open(p, "wb") as f:
                     f.write(data)
+
+
+def restore_modes(root):
+    """Makes every folder under ROOT writable again (cases take write
+    permission away), so that the work folder can be removed."""
+    if os.path.isdir(root) and not os.path.islink(root):
+        os.chmod(root, 0o755)
+    for dirpath, dirnames, _ in os.walk(root):
+        for d in dirnames:
+            p = os.path.join(dirpath, d)
+            if not os.path.islink(p):
+                os.chmod(p, 0o755)

@@ -65,7 +65,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from case_text import CaseError, unescape  # noqa: E402
-from wine_prefix import PrefixError, copy_prefix, ensure_template, run, windows_path, wine_env  # noqa: E402
+from wine_prefix import PrefixError, copy_prefix, ensure_template, restore_modes, run, windows_path, wine_env  # noqa: E402
 
 RECORD_MARK = "# Wine's answers, recorded by run_case.py --record:"
 EOLS = {"crlf": b"\r\n", "lf": b"\n", "cr": b"\r", "none": b""}
@@ -245,18 +245,6 @@ def lay_out(case, root):
     for path, mode in case.chmods:
         os.chmod(where(path), mode)
     return prefix, kit
-
-
-def restore_modes(root):
-    for dirpath, dirnames, filenames in os.walk(root):
-        for d in dirnames:
-            p = os.path.join(dirpath, d)
-            if not os.path.islink(p):
-                os.chmod(p, 0o755)
-    for sub in ("kit", "pfx/drive_c/windows"):
-        p = os.path.join(root, sub)
-        if os.path.isdir(p):
-            os.chmod(p, 0o755)
 
 
 def read_file(path):

@@ -86,7 +86,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from case_text import CaseError, unescape  # noqa: E402
-from wine_prefix import PrefixError, copy_prefix, ensure_template, run, windows_path, wine_env  # noqa: E402
+from wine_prefix import PrefixError, copy_prefix, ensure_template, restore_modes, run, windows_path, wine_env  # noqa: E402
 
 SKIP = 77
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -854,14 +854,6 @@ def run_case(case, args, display):
             notes.append("the results differ only as Wine's rewrite differs from the host's "
                          "in-place edit (blank lines, white space around '=')")
     return failures, notes
-
-
-def restore_modes(root):
-    for dirpath, dirnames, _ in os.walk(root):
-        for d in dirnames:
-            p = os.path.join(dirpath, d)
-            if not os.path.islink(p):
-                os.chmod(p, 0o755)
 
 
 def main():
