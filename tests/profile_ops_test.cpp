@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <thread>
 
 using pfmtest::TempPrefix;
 
@@ -141,6 +144,37 @@ TEST_F(ProfileOps, RefusesTextsThatWouldNotReadBackAsWritten)
     EXPECT_FALSE(WriteProfileStringA("s", " [x]", "v"));
     EXPECT_TRUE(FlushSystemProfile());
     EXPECT_EQ("[s]\r\nk=v\r\n", prefix.ReadWinIni());
+}
+
+// Reads answer from a parsed copy of the file, looked at again once the
+// coarse clock has moved (a few milliseconds).
+TEST_F(ProfileOps, SeesAFileThatAnotherWriterChangedOnceTheClockHasMoved)
+{
+    Write("[s]\r\nk=old\r\n");
+    EXPECT_EQ("old", Get("s", "k"));
+    Write("[s]\r\nk=new\r\n");  // same size: only the modification time tells
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ("new", Get("s", "k"));
+    Write("[s]\r\nk=longer\r\nj=1\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ("longer", Get("s", "k"));
+    ASSERT_EQ(0, std::remove((prefix.kit + "/t.ini").c_str()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ("gone", Get("s", "k", "gone"));
+}
+
+// The win.ini that this process has just written is what its next read
+// sees, without waiting for the clock.
+TEST_F(ProfileOps, ReadsItsOwnFlushedWinIniAtOnce)
+{
+    prefix.WriteWinIni("[s]\r\nk=before\r\n");
+    char value[32];
+    GetProfileStringA("s", "k", "", value, sizeof value);
+    EXPECT_STREQ("before", value);
+    EXPECT_TRUE(WriteProfileStringA("s", "k", "after"));
+    EXPECT_TRUE(FlushSystemProfile());
+    GetProfileStringA("s", "k", "", value, sizeof value);
+    EXPECT_STREQ("after", value);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "profile_cache.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@ namespace {
 
 struct CachedProfile {
     FileStamp stamp;
+    long long checked_tick = -1;  // the coarse clock when the file was last looked at
     std::shared_ptr<const ProfileDocument> document;
 };
 
@@ -18,6 +20,27 @@ std::unordered_map<std::string, CachedProfile> &Cache()
 {
     static std::unordered_map<std::string, CachedProfile> cache;
     return cache;
+}
+
+// The entry read last: reads come in long runs on one file.
+struct LastLoaded {
+    std::string path;
+    CachedProfile *entry = nullptr;
+};
+
+LastLoaded &Last()
+{
+    static LastLoaded last;
+    return last;
+}
+
+// The system's coarse monotonic clock, which moves once per scheduler tick
+// (a few milliseconds) and costs no system call to read.
+long long CoarseTick()
+{
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
 }  // namespace
@@ -53,30 +76,54 @@ bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *
 
 std::shared_ptr<const ProfileDocument> LoadProfile(const std::string &unix_path)
 {
+    // The installation reads the kit once for every soft font of every
+    // port; looking at the disk each time would cost a system call per
+    // read, more than the read itself. So a file is looked at again only
+    // once the coarse clock has moved since it was last looked at: a change
+    // that another writer makes is seen from the next tick on, a few
+    // milliseconds later at most. The platform, too, answers profile reads
+    // from a cached copy of the file.
     auto &cache = Cache();
+    LastLoaded &last = Last();
+    long long tick = CoarseTick();
+    CachedProfile *entry = last.entry && last.path == unix_path ? last.entry : nullptr;
+    if (!entry) {
+        auto it = cache.find(unix_path);
+        if (it != cache.end()) entry = &it->second;
+    }
+    if (entry && entry->checked_tick == tick) return entry->document;
+
+    last.entry = nullptr;
     struct stat st;
     if (stat(unix_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         cache.erase(unix_path);
         return nullptr;
     }
-    auto it = cache.find(unix_path);
-    if (it != cache.end() && it->second.stamp == StampOf(st)) return it->second.document;
-
-    std::string bytes;
-    if (!ReadWholeFile(unix_path, &bytes, &st)) {
-        cache.erase(unix_path);
-        return nullptr;
+    if (!entry || !(entry->stamp == StampOf(st))) {
+        std::string bytes;
+        if (!ReadWholeFile(unix_path, &bytes, &st)) {
+            cache.erase(unix_path);
+            return nullptr;
+        }
+        entry = &cache[unix_path];
+        entry->stamp = StampOf(st);
+        entry->document = std::make_shared<const ProfileDocument>(ProfileDocument::Parse(bytes));
     }
-    CachedProfile entry;
-    entry.stamp = StampOf(st);
-    entry.document = std::make_shared<const ProfileDocument>(ProfileDocument::Parse(bytes));
-    auto document = entry.document;
-    cache[unix_path] = std::move(entry);
-    return document;
+    entry->checked_tick = tick;
+    last.path = unix_path;
+    last.entry = entry;
+    return entry->document;
+}
+
+void ForgetProfile(const std::string &unix_path)
+{
+    Last().entry = nullptr;
+    Cache().erase(unix_path);
 }
 
 void ForgetProfiles()
 {
+    Last().entry = nullptr;
     Cache().clear();
 }
 

@@ -1,6 +1,7 @@
 // Parsed profiles of files that the program only reads, kept between
-// calls and parsed again only when the file's identity, size or
-// modification time changes.
+// calls. A file is looked at again at most once per tick of the coarse
+// clock, and parsed again only when its identity, size or modification time
+// has changed.
 #ifndef PFMSETUP_PLATFORM_HOST_PROFILE_CACHE_H
 #define PFMSETUP_PLATFORM_HOST_PROFILE_CACHE_H
 
@@ -32,6 +33,10 @@ bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *
 // The profile in a file, or null when the file cannot be read (the reads
 // then answer as for a missing file).
 std::shared_ptr<const ProfileDocument> LoadProfile(const std::string &unix_path);
+
+// Drops the cached profile of one file (which this process has just
+// replaced).
+void ForgetProfile(const std::string &unix_path);
 
 // Drops every cached profile.
 void ForgetProfiles();

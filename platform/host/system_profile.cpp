@@ -190,6 +190,7 @@ bool SystemProfile::WriteOut()
         unlink(temp.c_str());
         return false;
     }
+    ForgetProfile(path_);
     fsync(folder_fd_);
     return true;
 }
