@@ -2,6 +2,8 @@
 
 #include "codepage.h"
 
+#include <cstring>
+
 namespace host {
 namespace {
 
@@ -41,14 +43,30 @@ bool SameName(std::string_view a, std::string_view b)
     return true;
 }
 
+// The hash of a name for a section's key index. Names that differ only in
+// a trailing number (softfont1, softfont2, ...) land a cache line apart, in
+// the order of their numbers: reading or writing such keys in order then
+// walks the index forward instead of touching a new place of it each time.
 uint32_t HashNoCase(std::string_view text)
 {
+    std::size_t stem = text.size();
+    while (stem > 0 && text[stem - 1] >= '0' && text[stem - 1] <= '9' && text.size() - stem < 9) --stem;
     uint32_t h = 2166136261u;
-    for (char c : text) {
-        h ^= FoldAscii(static_cast<unsigned char>(c));
+    for (std::size_t i = 0; i < stem; ++i) {
+        h ^= FoldAscii(static_cast<unsigned char>(text[i]));
         h *= 16777619u;
     }
-    return h;
+    // The number of digits counts too: "a01" and "a1" are different names.
+    h ^= static_cast<uint32_t>(text.size() - stem);
+    h *= 16777619u;
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    h ^= h >> 16;
+    uint32_t number = 0;
+    for (std::size_t i = stem; i < text.size(); ++i) number = number * 10 + static_cast<uint32_t>(text[i] - '0');
+    return h + number * 8;  // 8 slots of the index fill one cache line
 }
 
 // A NUL inside a name or value ends it, as it ends the platform's string.
@@ -125,7 +143,7 @@ ProfileDocument ProfileDocument::Parse(std::string_view bytes)
     }
 
     if (doc.encoding_ == ProfileEncoding::Ansi) {
-        doc.arena_.assign(bytes);
+        uint32_t base = doc.arena_.Append(bytes);
         std::size_t start = 0;
         while (start < n) {
             std::size_t i = start;
@@ -143,7 +161,7 @@ ProfileDocument ProfileDocument::Parse(std::string_view bytes)
                 next = i + 1;
             }
             Line line;
-            line.text = static_cast<uint32_t>(start);
+            line.text = base + static_cast<uint32_t>(start);
             line.length = static_cast<uint32_t>(i - start);
             line.end = end;
             doc.Classify(line);
@@ -258,7 +276,7 @@ void ProfileDocument::Classify(Line &line) const
 
 std::string_view ProfileDocument::TextOf(const Line &line) const
 {
-    return std::string_view(arena_).substr(line.text, line.length);
+    return arena_.View(line.text, line.length);
 }
 
 std::string_view ProfileDocument::KeyOf(const Line &line) const
@@ -282,30 +300,30 @@ void ProfileDocument::IndexSectionName(uint32_t index)
     section_index_[FoldNames(SectionNameOf(sections_[index]))].push_back(index);
 }
 
-uint32_t ProfileDocument::FindSectionIndex(std::string_view name, bool trim) const
+const std::vector<uint32_t> *ProfileDocument::SectionsNamed(std::string_view name, bool trim) const
 {
     // The same section is looked up again and again (every soft font reads
     // and writes it): the last answer is kept until the sections change.
-    if (memo_valid_ && memo_trim_ == trim && name == memo_name_) return memo_index_;
+    if (memo_valid_ && memo_trim_ == trim && name == memo_name_) return memo_sections_;
     auto it = section_index_.find(FoldedForLookup(trim ? Trim(name) : name));
-    uint32_t index = it == section_index_.end() || it->second.empty() ? kTomb : it->second.front();
+    const std::vector<uint32_t> *found = it == section_index_.end() || it->second.empty() ? nullptr : &it->second;
     memo_name_.assign(name.data(), name.size());
     memo_trim_ = trim;
-    memo_index_ = index;
+    memo_sections_ = found;
     memo_valid_ = true;
-    return index;
+    return found;
 }
 
 const ProfileDocument::Section *ProfileDocument::FindSection(std::string_view name, bool trim) const
 {
-    uint32_t i = FindSectionIndex(name, trim);
-    return i == kTomb ? nullptr : &sections_[i];
+    const std::vector<uint32_t> *named = SectionsNamed(name, trim);
+    return named ? &sections_[named->front()] : nullptr;
 }
 
 ProfileDocument::Section *ProfileDocument::FindSection(std::string_view name)
 {
-    uint32_t i = FindSectionIndex(name, true);
-    return i == kTomb ? nullptr : &sections_[i];
+    const std::vector<uint32_t> *named = SectionsNamed(name, true);
+    return named ? &sections_[named->front()] : nullptr;
 }
 
 // A slot of a section's key index holds the line's number + 1 in its low
@@ -320,40 +338,65 @@ uint64_t MakeSlot(uint32_t hash, uint32_t line) { return (static_cast<uint64_t>(
 
 }  // namespace
 
-long ProfileDocument::FindLine(const Section &section, std::string_view key) const
+long ProfileDocument::FindLine(const Section &section, std::string_view key, uint32_t *hash_out) const
 {
-    if (section.slots.empty()) return -1;
+    // The line found last and the one after it are tried first: a count is
+    // written for every font, and keys are mostly read in the order of the
+    // file (softfont1, softfont2, ...). A line that the index answers for
+    // its name is the first of that name, so finding it there gives the
+    // index's answer without a probe.
+    uint32_t next = section.next_hint;
+    for (uint32_t n = next > 0 ? next - 1 : 0; n <= next && n < section.lines.size(); ++n) {
+        const Line &l = section.lines[n];
+        if (l.indexed && SameName(KeyOf(l), key)) {
+            section.next_hint = n + 1;
+            return static_cast<long>(n);
+        }
+    }
     uint32_t hash = HashNoCase(key);
+    if (hash_out) *hash_out = hash;
+    if (section.slots.empty()) return -1;
     std::size_t mask = section.slots.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
         uint64_t slot = section.slots[i];
         uint32_t line = LineOfSlot(slot);
         if (line == 0) return -1;
-        if (line != kTomb && HashOfSlot(slot) == hash && SameName(KeyOf(section.lines[line - 1]), key))
+        if (line != kTomb && HashOfSlot(slot) == hash && SameName(KeyOf(section.lines[line - 1]), key)) {
+            section.next_hint = line;
             return static_cast<long>(line - 1);
+        }
     }
 }
 
 void ProfileDocument::GrowIndex(Section &section)
 {
+    // Twice the live names, at least: the index is at most half full, and a
+    // lookup of an absent name (every new key) stays short. The names are
+    // unique in the old index and keep their hashes.
+    std::vector<uint64_t> old;
+    old.swap(section.slots);
     std::size_t live = 0;
-    for (const Line &l : section.lines) {
-        if (!l.dead && l.kind != kBlank) ++live;
+    for (uint64_t slot : old) {
+        uint32_t line = LineOfSlot(slot);
+        if (line != 0 && line != kTomb) ++live;
     }
     std::size_t size = 16;
-    while (size < 4 * (live + 1)) size *= 2;
+    while (size < 2 * (live + 1)) size *= 2;
     section.slots.assign(size, 0);
-    section.used_slots = 0;
-    for (uint32_t n = 0; n < section.lines.size(); ++n) {
-        const Line &l = section.lines[n];
-        if (!l.dead && l.kind != kBlank) InsertSlot(section, n);
+    section.used_slots = static_cast<uint32_t>(live);
+    std::size_t mask = size - 1;
+    for (uint64_t slot : old) {
+        uint32_t line = LineOfSlot(slot);
+        if (line == 0 || line == kTomb) continue;
+        std::size_t i = HashOfSlot(slot) & mask;
+        while (section.slots[i] != 0) i = (i + 1) & mask;
+        section.slots[i] = slot;
     }
 }
 
-void ProfileDocument::InsertSlot(Section &section, uint32_t n)
+void ProfileDocument::InsertSlot(Section &section, uint32_t n, uint32_t hash)
 {
     std::string_view key = KeyOf(section.lines[n]);
-    uint32_t hash = HashNoCase(key);
     std::size_t mask = section.slots.size() - 1;
     std::size_t free_at = section.slots.size();
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -374,19 +417,23 @@ void ProfileDocument::InsertSlot(Section &section, uint32_t n)
         if (HashOfSlot(slot) == hash && SameName(KeyOf(section.lines[line - 1]), key)) return;
     }
     section.slots[free_at] = MakeSlot(hash, n + 1);
+    section.lines[n].indexed = true;
 }
 
 void ProfileDocument::IndexLine(Section &section, uint32_t n)
 {
-    if (2 * (section.used_slots + 1) > section.slots.size()) {
-        GrowIndex(section);  // the rebuild takes the new line in
-        return;
-    }
-    InsertSlot(section, n);
+    IndexLine(section, n, HashNoCase(KeyOf(section.lines[n])));
+}
+
+void ProfileDocument::IndexLine(Section &section, uint32_t n, uint32_t hash)
+{
+    if (2 * (section.used_slots + 1) > section.slots.size()) GrowIndex(section);
+    InsertSlot(section, n, hash);
 }
 
 void ProfileDocument::UnindexLine(Section &section, uint32_t n)
 {
+    section.lines[n].indexed = false;
     if (section.slots.empty()) return;
     uint32_t hash = HashNoCase(KeyOf(section.lines[n]));
     std::size_t mask = section.slots.size() - 1;
@@ -457,9 +504,8 @@ std::vector<std::string_view> ProfileDocument::SectionNames() const
 ProfileDocument::Line ProfileDocument::MakeLine(std::string_view text, LineEnd end)
 {
     Line line;
-    line.text = static_cast<uint32_t>(arena_.size());
+    line.text = arena_.Append(text);
     line.length = static_cast<uint32_t>(text.size());
-    arena_.append(text);
     line.end = end;
     Classify(line);
     return line;
@@ -484,20 +530,30 @@ void ProfileDocument::EndLastLine()
 
 void ProfileDocument::SetEntryText(Line &line, std::string_view key, std::string_view value, bool reuse)
 {
-    // Put together first: the name may lie in the arena, which may move.
-    thread_local std::string text;
-    text.assign(key.data(), key.size());
-    text += '=';
-    text += value;
-    if (reuse && text.size() <= line.length) {
-        // The old text's place in the arena belongs to this line alone: a
-        // count rewritten for every font then costs no arena at all.
-        arena_.replace(line.text, text.size(), text);
-    } else {
-        line.text = static_cast<uint32_t>(arena_.size());
-        arena_.append(text);
+    std::size_t length = key.size() + 1 + value.size();
+    // A value taken from this document's own texts is copied first: its
+    // place may be the one being written.
+    std::string copy;
+    if (arena_.Holds(value)) {
+        copy.assign(value.data(), value.size());
+        value = copy;
     }
-    line.length = static_cast<uint32_t>(text.size());
+    char *at;
+    if (reuse && length <= line.length) {
+        // The old text's place belongs to this line alone: a count rewritten
+        // for every font then costs no room at all. The name is the line's
+        // own, at the start of its text.
+        at = arena_.At(line.text);
+        std::memmove(at, key.data(), key.size());
+    } else {
+        uint32_t offset;
+        at = arena_.Reserve(length, &offset);
+        std::memcpy(at, key.data(), key.size());
+        line.text = offset;
+    }
+    at[key.size()] = '=';
+    if (!value.empty()) std::memcpy(at + key.size() + 1, value.data(), value.size());
+    line.length = static_cast<uint32_t>(length);
     line.edited = true;
     line.kind = kEntry;
     line.key_begin = 0;
@@ -532,7 +588,8 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
         s = &sections_.back();
     }
 
-    long found = FindLine(*s, key);
+    uint32_t hash = 0;
+    long found = FindLine(*s, key, &hash);
     if (found >= 0) {
         Line &l = s->lines[static_cast<std::size_t>(found)];
         if (l.kind == kEntry && ValueOf(l) == value) return;  // no change needed
@@ -559,15 +616,15 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
     } else {
         s->lines.insert(s->lines.begin() + static_cast<long>(at), fresh);
     }
-    IndexLine(*s, static_cast<uint32_t>(at));
+    IndexLine(*s, static_cast<uint32_t>(at), hash);
 }
 
 bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key)
 {
     key = Trim(key);
-    auto it = section_index_.find(FoldedForLookup(Trim(section)));
-    if (it == section_index_.end()) return false;
-    for (uint32_t si : it->second) {
+    const std::vector<uint32_t> *named = SectionsNamed(section, true);
+    if (!named) return false;
+    for (uint32_t si : *named) {
         Section &s = sections_[si];
         long found = FindLine(s, key);
         if (found < 0) continue;
@@ -605,7 +662,17 @@ bool ProfileDocument::DeleteSection(std::string_view section)
 
 void ProfileDocument::EmitLine(const Line &line, std::string &out) const
 {
-    if (encoding_ == ProfileEncoding::Ansi || line.edited) {
+    if (encoding_ == ProfileEncoding::Ansi) {
+        // Most files: the text and its line end as they are.
+        static const std::string_view kEnds[] = {"", "\r\n", "\n", "\r"};
+        std::string_view end = kEnds[line.end];
+        std::size_t at = out.size();
+        out.resize(at + line.length + end.size());
+        if (line.length) std::memcpy(&out[at], arena_.At(line.text), line.length);
+        if (!end.empty()) std::memcpy(&out[at + line.length], end.data(), end.size());
+        return;
+    }
+    if (line.edited) {
         AppendEncoded(out, TextOf(line), encoding_);
     } else {
         out.append(raw_, line.raw, line.raw_length);
@@ -620,8 +687,9 @@ void ProfileDocument::EmitLine(const Line &line, std::string &out) const
 
 void ProfileDocument::SerializeTo(const std::function<void(std::string_view)> &sink) const
 {
+    const std::size_t kPiece = 1 << 20;
     std::string chunk;
-    chunk.reserve(1 << 16);
+    chunk.reserve(kPiece + 4096);
     chunk += bom_;
     for (const Section &s : sections_) {
         if (s.dead) continue;
@@ -629,7 +697,7 @@ void ProfileDocument::SerializeTo(const std::function<void(std::string_view)> &s
         for (const Line &l : s.lines) {
             if (l.dead) continue;
             EmitLine(l, chunk);
-            if (chunk.size() >= (1 << 16)) {
+            if (chunk.size() >= kPiece) {
                 sink(chunk);
                 chunk.clear();
             }

@@ -10,6 +10,8 @@
 #ifndef PFMSETUP_PLATFORM_HOST_PROFILE_DOCUMENT_H
 #define PFMSETUP_PLATFORM_HOST_PROFILE_DOCUMENT_H
 
+#include "text_arena.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -40,7 +42,7 @@ public:
 
     // The whole file as it is to be written.
     std::string Serialize() const;
-    // The same, handed out in pieces of about 64 KiB (for writing a large
+    // The same, handed out in pieces of about 1 MiB (for writing a large
     // file without holding a second copy of it).
     void SerializeTo(const std::function<void(std::string_view)> &sink) const;
 
@@ -84,6 +86,7 @@ private:
         LineEnd end = kEndNone;
         bool dead = false;
         bool edited = false;     // text differs from the original bytes
+        bool indexed = false;    // the key index answers this line for its name
     };
 
     struct Section {
@@ -93,6 +96,10 @@ private:
         std::vector<Line> lines;
         std::vector<uint64_t> slots;  // key index: name hash and line number + 1 (0 free)
         uint32_t used_slots = 0;
+        // The line after the one found last: the same key is written again
+        // and again (a count), and keys are mostly read in the order of the
+        // file.
+        mutable uint32_t next_hint = 0;
     };
 
     std::string_view TextOf(const Line &line) const;
@@ -111,29 +118,33 @@ private:
 
     const Section *FindSection(std::string_view name, bool trim) const;
     Section *FindSection(std::string_view name);
-    uint32_t FindSectionIndex(std::string_view name, bool trim) const;
+    // The live sections of a name, in file order; null when there are none.
+    const std::vector<uint32_t> *SectionsNamed(std::string_view name, bool trim) const;
     void IndexSectionName(uint32_t index);
 
-    // Key index of one section.
-    long FindLine(const Section &section, std::string_view folded_key) const;
+    // Key index of one section. FindLine gives the line of a name, or -1;
+    // when it had to hash the name, the hash goes to *hash for the line
+    // that may be added next.
+    long FindLine(const Section &section, std::string_view key, uint32_t *hash = nullptr) const;
     void IndexLine(Section &section, uint32_t line_number);
+    void IndexLine(Section &section, uint32_t line_number, uint32_t hash);
     void UnindexLine(Section &section, uint32_t line_number);
     void GrowIndex(Section &section);
-    void InsertSlot(Section &section, uint32_t line_number);
+    void InsertSlot(Section &section, uint32_t line_number, uint32_t hash);
 
     void EndLastLine();
     void EmitLine(const Line &line, std::string &out) const;
 
     ProfileEncoding encoding_ = ProfileEncoding::Ansi;
     std::string bom_;
-    std::string arena_;  // texts in code page 1252
+    TextArena arena_;    // texts in code page 1252
     std::string raw_;    // original bytes of an encoded file
     std::vector<Section> sections_;
     // Folded section name -> the sections of that name, in file order.
     std::unordered_map<std::string, std::vector<uint32_t>> section_index_;
     // The last section look-up and its answer.
     mutable std::string memo_name_;
-    mutable uint32_t memo_index_ = 0;
+    mutable const std::vector<uint32_t> *memo_sections_ = nullptr;
     mutable bool memo_trim_ = false;
     mutable bool memo_valid_ = false;
 };

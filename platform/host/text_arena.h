@@ -1,0 +1,51 @@
+// The texts of a profile's lines, addressed by 32-bit offsets that stay
+// valid while texts are added: a text never moves once placed.
+//
+// The file's own bytes come first; texts written later go into blocks of
+// at least 1 MiB. The offset space is cut into 1 MiB pages, each mapped to
+// where its bytes lie, so finding a text costs one table look-up and
+// growing the arena copies nothing (a file written key by key grows to tens
+// of MiB).
+#ifndef PFMSETUP_PLATFORM_HOST_TEXT_ARENA_H
+#define PFMSETUP_PLATFORM_HOST_TEXT_ARENA_H
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+class TextArena {
+public:
+    // Room for `length` bytes, in one piece; its offset in *offset. The
+    // bytes are the caller's to fill.
+    char *Reserve(std::size_t length, uint32_t *offset);
+    // A copy of `text`, and its offset.
+    uint32_t Append(std::string_view text);
+
+    char *At(uint32_t offset) { return pages_[offset >> kPageShift] + (offset & kPageMask); }
+    const char *At(uint32_t offset) const { return pages_[offset >> kPageShift] + (offset & kPageMask); }
+    std::string_view View(uint32_t offset, uint32_t length) const { return std::string_view(At(offset), length); }
+
+    // Whether `text` lies inside one of the arena's blocks.
+    bool Holds(std::string_view text) const;
+
+private:
+    static constexpr unsigned kPageShift = 20;
+    static constexpr uint32_t kPageSize = 1u << kPageShift;
+    static constexpr uint32_t kPageMask = kPageSize - 1;
+
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        std::size_t size = 0;
+    };
+    std::vector<Block> blocks_;
+    std::vector<char *> pages_;  // where each page of the offset space lies
+    std::size_t next_ = 0;       // the next free offset of the last block
+    std::size_t end_ = 0;        // the end of the last block's offsets
+};
+
+}  // namespace host
+
+#endif
