@@ -74,7 +74,7 @@ bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *
     return ok;
 }
 
-std::shared_ptr<const ProfileDocument> LoadProfile(const std::string &unix_path)
+const ProfileDocument *LoadProfile(const std::string &unix_path)
 {
     // The installation reads the kit once for every soft font of every
     // port; looking at the disk each time would cost a system call per
@@ -91,7 +91,7 @@ std::shared_ptr<const ProfileDocument> LoadProfile(const std::string &unix_path)
         auto it = cache.find(unix_path);
         if (it != cache.end()) entry = &it->second;
     }
-    if (entry && entry->checked_tick == tick) return entry->document;
+    if (entry && entry->checked_tick == tick) return entry->document.get();
 
     last.entry = nullptr;
     struct stat st;
@@ -112,7 +112,7 @@ std::shared_ptr<const ProfileDocument> LoadProfile(const std::string &unix_path)
     entry->checked_tick = tick;
     last.path = unix_path;
     last.entry = entry;
-    return entry->document;
+    return entry->document.get();
 }
 
 void ForgetProfile(const std::string &unix_path)

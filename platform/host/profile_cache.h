@@ -31,8 +31,8 @@ FileStamp StampOf(const struct stat &st);
 bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *st);
 
 // The profile in a file, or null when the file cannot be read (the reads
-// then answer as for a missing file).
-std::shared_ptr<const ProfileDocument> LoadProfile(const std::string &unix_path);
+// then answer as for a missing file). It stays valid until the next call.
+const ProfileDocument *LoadProfile(const std::string &unix_path);
 
 // Drops the cached profile of one file (which this process has just
 // replaced).

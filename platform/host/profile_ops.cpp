@@ -33,6 +33,11 @@ struct LastResolved {
     std::string file;
     std::string prefix;
     std::string path;
+    // Whether the path is win.ini held with pending changes, as of a
+    // generation of the system profile's hold.
+    bool pending_known = false;
+    unsigned long pending_generation = 0;
+    const ProfileDocument *pending = nullptr;
 };
 
 LastResolved &Last()
@@ -48,8 +53,11 @@ const std::string *ResolveProfile(const char *file, bool fresh)
     LastResolved &last = Last();
     const char *prefix = std::getenv("WINEPREFIX");
     bool named_prefix = prefix && *prefix;
-    if (!fresh && last.valid && named_prefix && last.file == file && last.prefix == prefix) return &last.path;
+    if (!fresh && last.valid && named_prefix && std::strcmp(last.file.c_str(), file) == 0 &&
+        std::strcmp(last.prefix.c_str(), prefix) == 0)
+        return &last.path;
     last.valid = false;
+    last.pending_known = false;
 
     std::string name(file);
     if (name.find_first_of("\\/") == std::string::npos) name = std::string(host::WindowsDirectoryName()) + "\\" + name;
@@ -90,9 +98,24 @@ void host::ForgetProfilePaths()
 
 namespace {
 
-// The document behind a file name, with what keeps it alive.
+// The pending copy of win.ini when `path` names it, else null; remembered
+// for the name resolved last while the system profile's hold is the same.
+const ProfileDocument *PendingFor(const std::string *path)
+{
+    const host::SystemProfile &profile = host::SystemProfile::Get();
+    LastResolved &last = Last();
+    if (path != &last.path) return profile.Pending(*path);
+    if (!last.pending_known || last.pending_generation != profile.HoldGeneration()) {
+        last.pending = profile.Pending(*path);
+        last.pending_generation = profile.HoldGeneration();
+        last.pending_known = true;
+    }
+    return last.pending;
+}
+
+// The document behind a file name, valid until the next profile call; null
+// when there is none.
 struct OpenProfile {
-    std::shared_ptr<const ProfileDocument> holder;
     const ProfileDocument *document = nullptr;
 };
 
@@ -103,12 +126,11 @@ OpenProfile OpenForRead(const char *file)
     for (int attempt = 0; attempt < 2 && !open.document; ++attempt) {
         const std::string *path = ResolveProfile(file, attempt == 1);
         if (!path) continue;
-        if (const ProfileDocument *pending = host::SystemProfile::Get().Pending(*path)) {
+        if (const ProfileDocument *pending = PendingFor(path)) {
             open.document = pending;
             break;
         }
-        open.holder = host::LoadProfile(*path);
-        open.document = open.holder.get();
+        open.document = host::LoadProfile(*path);
     }
     return open;
 }

@@ -16,20 +16,23 @@
 namespace host {
 namespace {
 
-bool HasLineBreak(const char *text)
+// The length of a text that holds no line break (nor, for a key, an '='),
+// or -1: such a text, written, would not read back as written. Three texts
+// are checked for every write.
+long CheckedLength(const char *text, const char *refused)
 {
-    return text && std::strpbrk(text, "\r\n") != nullptr;
+    std::size_t length = std::strcspn(text, refused);
+    return text[length] ? -1 : static_cast<long>(length);
 }
 
-// A key that would not read back as a key: one holding '=', or one that
-// opens with '[' and so could read as a section header.
-bool IsRefusedKey(const char *key)
+// A key that would not read back as a key: one holding a line break or
+// '=', or one that opens with '[' and so could read as a section header.
+long CheckedKeyLength(const char *key)
 {
-    if (!key) return false;
-    if (std::strchr(key, '=')) return true;
+    long length = CheckedLength(key, "\r\n=");
     const char *p = key;
     while (*p && IsProfileSpace(static_cast<unsigned char>(*p))) ++p;
-    return *p == '[';
+    return *p == '[' ? -1 : length;
 }
 
 bool WriteAll(int fd, std::string_view data)
@@ -132,6 +135,7 @@ bool SystemProfile::Begin()
     stat_ = st;
     document_ = std::make_unique<ProfileDocument>(ProfileDocument::Parse(bytes));
     held_ = true;
+    ++hold_generation_;
     dirty_ = false;
     return true;
 }
@@ -142,14 +146,20 @@ bool SystemProfile::Write(const char *section, const char *key, const char *valu
         Flush();
         return false;
     }
-    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) || IsRefusedKey(key)) return false;
+    long section_length = CheckedLength(section, "\r\n");
+    long key_length = key ? CheckedKeyLength(key) : 0;
+    long value_length = value ? CheckedLength(value, "\r\n") : 0;
+    if (section_length < 0 || key_length < 0 || value_length < 0) return false;
     if (!Begin()) return false;
+    std::string_view section_text(section, static_cast<std::size_t>(section_length));
     if (!key) {
-        dirty_ = document_->DeleteSection(section) || dirty_;
+        dirty_ = document_->DeleteSection(section_text) || dirty_;
     } else if (!value) {
-        dirty_ = document_->DeleteKey(section, key) || dirty_;
+        dirty_ = document_->DeleteKey(section_text, std::string_view(key, static_cast<std::size_t>(key_length))) ||
+                 dirty_;
     } else {
-        document_->SetValue(section, key, value);
+        document_->SetValue(section_text, std::string_view(key, static_cast<std::size_t>(key_length)),
+                            std::string_view(value, static_cast<std::size_t>(value_length)));
         dirty_ = true;
     }
     return true;
@@ -200,6 +210,7 @@ void SystemProfile::Release()
     if (folder_fd_ >= 0) close(folder_fd_);
     folder_fd_ = -1;
     held_ = false;
+    ++hold_generation_;
     dirty_ = false;
     document_.reset();
 }

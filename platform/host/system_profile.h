@@ -37,6 +37,10 @@ public:
     // process holds it, else null (the file on disk is then current).
     const ProfileDocument *Pending(const std::string &unix_path) const;
 
+    // Changes whenever the copy is taken or let go: an answer of Pending
+    // stays right while this stays the same.
+    unsigned long HoldGeneration() const { return hold_generation_; }
+
 private:
     SystemProfile() = default;
     bool Begin();
@@ -44,6 +48,7 @@ private:
     void Release();
 
     bool held_ = false;
+    unsigned long hold_generation_ = 0;
     bool dirty_ = false;
     int folder_fd_ = -1;
     std::string path_;
