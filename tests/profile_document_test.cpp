@@ -146,4 +146,87 @@ TEST(ProfileDocument, IndexesManyKeys)
     }
 }
 
+// Names are compared and hashed eight bytes at a time; only the ASCII
+// capitals fold, at every position of a word and of its tail.
+TEST(ProfileDocument, FoldsOnlyAsciiCapitalsAtEveryPositionOfAName)
+{
+    for (std::size_t length : {1u, 7u, 8u, 9u, 16u, 19u}) {
+        for (int byte = 1; byte < 256; ++byte) {
+            if (byte == '=' || byte == '[' || byte == '\r' || byte == '\n' || host::IsProfileSpace(byte)) continue;
+            std::size_t at = static_cast<std::size_t>(byte) % length;
+            std::string name(length, 'k');
+            name[at] = static_cast<char>(byte);
+            ProfileDocument doc;
+            doc.SetValue("s", name, "v");
+            bool capital = byte >= 'A' && byte <= 'Z';
+            bool small = byte >= 'a' && byte <= 'z';
+            std::string other = name;
+            other[at] = static_cast<char>(capital ? byte + 32 : small ? byte - 32 : byte ^ 0x20);
+            for (char &c : other) {
+                if (c == 'k') c = 'K';
+            }
+            // The other spelling is the same name exactly when the byte is a letter.
+            bool same = capital || small;
+            if (host::IsProfileSpace(static_cast<unsigned char>(other[at])) || other[at] == '=' ||
+                other[at] == '[' || other[at] == '\0')
+                continue;
+            EXPECT_EQ(same ? "v" : "<absent>", Value(doc, "S", other.c_str()))
+                << "byte " << byte << " at " << at << " of " << length;
+        }
+    }
+}
+
+// Names that differ only in a trailing number, with and without leading
+// zeros, stay apart; and a section keeps them apart past every growth of
+// its index.
+TEST(ProfileDocument, KeepsNumberedNamesApart)
+{
+    ProfileDocument doc;
+    for (int i = 1; i <= 70000; ++i) doc.SetValue("s", "softfont" + std::to_string(i), std::to_string(i));
+    doc.SetValue("s", "softfont01", "leading zero");
+    doc.SetValue("s", "softfont", "no number");
+    doc.SetValue("s", "softfont1234567890123", "long number");
+    EXPECT_EQ("1", Value(doc, "s", "SOFTFONT1"));
+    EXPECT_EQ("leading zero", Value(doc, "s", "softfont01"));
+    EXPECT_EQ("no number", Value(doc, "s", "softfont"));
+    EXPECT_EQ("long number", Value(doc, "s", "softfont1234567890123"));
+    EXPECT_EQ("<absent>", Value(doc, "s", "softfont001"));
+    for (int i = 70000; i >= 1; i -= 997) EXPECT_EQ(std::to_string(i), Value(doc, "s", ("softFont" + std::to_string(i)).c_str()));
+    EXPECT_EQ("<absent>", Value(doc, "s", "softfont70001"));
+}
+
+// Texts written later lie in blocks of their own; the file comes out whole
+// whatever their sizes, one over a block's size included.
+TEST(ProfileDocument, WritesOutTextsOfEverySize)
+{
+    ProfileDocument doc = ProfileDocument::Parse("[s]\r\nfirst=1\r\n");
+    std::string expected = "[s]\r\nfirst=1\r\n";
+    const std::size_t sizes[] = {0, 1, 1000, (1u << 20) - 3, 1u << 20, (1u << 20) + 1, 3u << 20, 17};
+    int n = 0;
+    for (std::size_t size : sizes) {
+        std::string key = "k" + std::to_string(n++);
+        std::string value(size, static_cast<char>('a' + n));
+        doc.SetValue("s", key, value);
+        expected += key + "=" + value + "\r\n";
+    }
+    doc.SetValue("s", "first", "2");  // rewritten in its old place
+    expected.replace(expected.find("first=1"), 7, "first=2");
+    doc.SetValue("s", "k2", std::string(2000, 'z'));  // no longer fits its old place
+    expected.replace(expected.find("k2="), 3 + 1000, "k2=" + std::string(2000, 'z'));
+    EXPECT_EQ(expected, doc.Serialize());
+}
+
+// A value read from the document itself can be written back over the line
+// it came from (the places overlap; the sanitizer build checks the copy).
+TEST(ProfileDocument, WritesAValueTakenFromItsOwnText)
+{
+    ProfileDocument doc = ProfileDocument::Parse("[s]\r\na=long value\r\nb=x\r\n");
+    ProfileDocument::KeyValue kv;
+    ASSERT_TRUE(doc.FindKey("s", "a", &kv));
+    doc.SetValue("s", "a", kv.value.substr(1));
+    ASSERT_TRUE(doc.FindKey("s", "a", &kv));
+    doc.SetValue("s", "b", kv.value);
+    EXPECT_EQ("[s]\r\na=ong value\r\nb=ong value\r\n", doc.Serialize());
+}
+
 }  // namespace

@@ -34,13 +34,29 @@ const std::string &FoldedForLookup(std::string_view text)
     return folded;
 }
 
+// Eight bytes of a name at once, with the ASCII capitals made small: a
+// byte gets 0x20 added when its value lies in 'A'..'Z'.
+uint64_t FoldedWord(const char *p, std::size_t n)
+{
+    uint64_t x = 0;
+    std::memcpy(&x, p, n);
+    const uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    uint64_t heptets = x & low7;
+    uint64_t from_a = heptets + 0x3F3F3F3F3F3F3F3Full;   // high bit set from 'A' (0x41) on
+    uint64_t past_z = heptets + 0x2525252525252525ull;   // high bit set from '[' (0x5B) on
+    uint64_t capitals = from_a & ~past_z & ~x & 0x8080808080808080ull;
+    return x | (capitals >> 2);
+}
+
 bool SameName(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(static_cast<unsigned char>(a[i])) != FoldAscii(static_cast<unsigned char>(b[i]))) return false;
+    std::size_t i = 0;
+    for (; i + 8 <= a.size(); i += 8) {
+        if (FoldedWord(a.data() + i, 8) != FoldedWord(b.data() + i, 8)) return false;
     }
-    return true;
+    std::size_t rest = a.size() - i;
+    return rest == 0 || FoldedWord(a.data() + i, rest) == FoldedWord(b.data() + i, rest);
 }
 
 // The hash of a name for a section's key index. Names that differ only in
@@ -51,22 +67,18 @@ uint32_t HashNoCase(std::string_view text)
 {
     std::size_t stem = text.size();
     while (stem > 0 && text[stem - 1] >= '0' && text[stem - 1] <= '9' && text.size() - stem < 9) --stem;
-    uint32_t h = 2166136261u;
-    for (std::size_t i = 0; i < stem; ++i) {
-        h ^= FoldAscii(static_cast<unsigned char>(text[i]));
-        h *= 16777619u;
-    }
     // The number of digits counts too: "a01" and "a1" are different names.
-    h ^= static_cast<uint32_t>(text.size() - stem);
-    h *= 16777619u;
-    h ^= h >> 16;
-    h *= 0x85EBCA6Bu;
-    h ^= h >> 13;
-    h *= 0xC2B2AE35u;
-    h ^= h >> 16;
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ (stem << 8) ^ (text.size() - stem);
+    for (std::size_t i = 0; i < stem; i += 8) {
+        std::size_t n = stem - i < 8 ? stem - i : 8;
+        h = (h ^ FoldedWord(text.data() + i, n)) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 32;
+    }
+    h *= 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 29;
     uint32_t number = 0;
     for (std::size_t i = stem; i < text.size(); ++i) number = number * 10 + static_cast<uint32_t>(text[i] - '0');
-    return h + number * 8;  // 8 slots of the index fill one cache line
+    return static_cast<uint32_t>(h >> 32) + number * 8;  // 8 slots of the index fill one cache line
 }
 
 // A NUL inside a name or value ends it, as it ends the platform's string.
