@@ -227,6 +227,13 @@ TEST(ProfileDocument, WritesAValueTakenFromItsOwnText)
     ASSERT_TRUE(doc.FindKey("s", "a", &kv));
     doc.SetValue("s", "b", kv.value);
     EXPECT_EQ("[s]\r\na=ong value\r\nb=ong value\r\n", doc.Serialize());
+
+    // Its own name as its value, from behind leading white space that the
+    // new text no longer has.
+    doc = ProfileDocument::Parse("[s]\r\n   name = old value\r\n");
+    ASSERT_TRUE(doc.FindKey("s", "name", &kv));
+    doc.SetValue("s", "name", kv.key);
+    EXPECT_EQ("[s]\r\nname=name\r\n", doc.Serialize());
 }
 
 }  // namespace

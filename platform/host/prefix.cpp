@@ -3,6 +3,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstddef>
+
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -10,9 +12,31 @@
 
 namespace host {
 
+const char *PrefixVariable()
+{
+    static char **table = nullptr;
+    static std::size_t index = 0;
+    static const char *entry = nullptr;
+    static const std::size_t kNameLength = sizeof "WINEPREFIX=" - 1;
+    if (environ && environ == table && environ[index] == entry) return entry + kNameLength;
+    const char *value = std::getenv("WINEPREFIX");
+    table = nullptr;
+    if (value && environ) {
+        for (std::size_t i = 0; environ[i]; ++i) {
+            if (environ[i] + kNameLength == value) {
+                table = environ;
+                index = i;
+                entry = environ[i];
+                break;
+            }
+        }
+    }
+    return value;
+}
+
 std::string PrefixRoot()
 {
-    const char *prefix = std::getenv("WINEPREFIX");
+    const char *prefix = PrefixVariable();
     if (prefix && *prefix) return prefix;
     const char *home = std::getenv("HOME");
     if (!home || !*home) {

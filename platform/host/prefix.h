@@ -12,6 +12,11 @@ namespace host {
 // takes effect at once.
 std::string PrefixRoot();
 
+// The value of WINEPREFIX, or null. Every profile call asks, so the last
+// answer is kept while the environment's table still holds the same entry
+// at the same place (setting or removing a variable changes that).
+const char *PrefixVariable();
+
 // The Windows folder and the system folder as the platform names them.
 const char *WindowsDirectoryName();  // C:\windows
 const char *SystemDirectoryName();   // C:\windows\system32

@@ -34,29 +34,45 @@ const std::string &FoldedForLookup(std::string_view text)
     return folded;
 }
 
-// Eight bytes of a name at once, with the ASCII capitals made small: a
-// byte gets 0x20 added when its value lies in 'A'..'Z'.
-uint64_t FoldedWord(const char *p, std::size_t n)
+// Up to eight bytes of a name as one word, with the ASCII capitals made
+// small: a byte gets 0x20 added when its value lies in 'A'..'Z'.
+uint64_t FoldWord(uint64_t x)
 {
-    uint64_t x = 0;
-    std::memcpy(&x, p, n);
     const uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
     uint64_t heptets = x & low7;
-    uint64_t from_a = heptets + 0x3F3F3F3F3F3F3F3Full;   // high bit set from 'A' (0x41) on
-    uint64_t past_z = heptets + 0x2525252525252525ull;   // high bit set from '[' (0x5B) on
+    uint64_t from_a = heptets + 0x3F3F3F3F3F3F3F3Full;  // high bit set from 'A' (0x41) on
+    uint64_t past_z = heptets + 0x2525252525252525ull;  // high bit set from '[' (0x5B) on
     uint64_t capitals = from_a & ~past_z & ~x & 0x8080808080808080ull;
     return x | (capitals >> 2);
 }
 
+uint64_t FoldedWord(const char *p)
+{
+    uint64_t x;
+    std::memcpy(&x, p, 8);
+    return FoldWord(x);
+}
+
+// A name shorter than a word, gathered byte by byte (a copy into a word
+// would be read back before the store could forward to it).
+uint64_t FoldedShort(const char *p, std::size_t n)
+{
+    uint64_t x = 0;
+    for (std::size_t i = 0; i < n; ++i) x |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    return FoldWord(x);
+}
+
+// Names of eight bytes or more are taken as whole words, the last one
+// ending with the name (it may overlap the one before it).
 bool SameName(std::string_view a, std::string_view b)
 {
-    if (a.size() != b.size()) return false;
-    std::size_t i = 0;
-    for (; i + 8 <= a.size(); i += 8) {
-        if (FoldedWord(a.data() + i, 8) != FoldedWord(b.data() + i, 8)) return false;
+    std::size_t n = a.size();
+    if (n != b.size()) return false;
+    if (n < 8) return FoldedShort(a.data(), n) == FoldedShort(b.data(), n);
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
+        if (FoldedWord(a.data() + i) != FoldedWord(b.data() + i)) return false;
     }
-    std::size_t rest = a.size() - i;
-    return rest == 0 || FoldedWord(a.data() + i, rest) == FoldedWord(b.data() + i, rest);
+    return FoldedWord(a.data() + n - 8) == FoldedWord(b.data() + n - 8);
 }
 
 // The hash of a name for a section's key index. Names that differ only in
@@ -69,10 +85,15 @@ uint32_t HashNoCase(std::string_view text)
     while (stem > 0 && text[stem - 1] >= '0' && text[stem - 1] <= '9' && text.size() - stem < 9) --stem;
     // The number of digits counts too: "a01" and "a1" are different names.
     uint64_t h = 0x9E3779B97F4A7C15ull ^ (stem << 8) ^ (text.size() - stem);
-    for (std::size_t i = 0; i < stem; i += 8) {
-        std::size_t n = stem - i < 8 ? stem - i : 8;
-        h = (h ^ FoldedWord(text.data() + i, n)) * 0xFF51AFD7ED558CCDull;
+    auto mix = [&h](uint64_t word) {
+        h = (h ^ word) * 0xFF51AFD7ED558CCDull;
         h ^= h >> 32;
+    };
+    if (stem < 8) {
+        mix(FoldedShort(text.data(), stem));
+    } else {
+        for (std::size_t i = 0; i + 8 < stem; i += 8) mix(FoldedWord(text.data() + i));
+        mix(FoldedWord(text.data() + stem - 8));
     }
     h *= 0xC4CEB9FE1A85EC53ull;
     h ^= h >> 29;
@@ -543,12 +564,16 @@ void ProfileDocument::EndLastLine()
 void ProfileDocument::SetEntryText(Line &line, std::string_view key, std::string_view value, bool reuse)
 {
     std::size_t length = key.size() + 1 + value.size();
-    // A value taken from this document's own texts is copied first: its
-    // place may be the one being written.
-    std::string copy;
-    if (arena_.Holds(value)) {
-        copy.assign(value.data(), value.size());
-        value = copy;
+    // The value may come from this document's own texts. From another
+    // line's it is copied as it is; from this line's, which is about to be
+    // written over, it is set aside first.
+    std::string aside;
+    if (reuse && !value.empty()) {
+        const char *old_text = arena_.At(line.text);
+        if (value.data() < old_text + line.length && value.data() + value.size() > old_text) {
+            aside.assign(value.data(), value.size());
+            value = aside;
+        }
     }
     char *at;
     if (reuse && length <= line.length) {

@@ -51,7 +51,7 @@ LastResolved &Last()
 const std::string *ResolveProfile(const char *file, bool fresh)
 {
     LastResolved &last = Last();
-    const char *prefix = std::getenv("WINEPREFIX");
+    const char *prefix = host::PrefixVariable();
     bool named_prefix = prefix && *prefix;
     if (!fresh && last.valid && named_prefix && std::strcmp(last.file.c_str(), file) == 0 &&
         std::strcmp(last.prefix.c_str(), prefix) == 0)

@@ -38,12 +38,4 @@ uint32_t TextArena::Append(std::string_view text)
     return offset;
 }
 
-bool TextArena::Holds(std::string_view text) const
-{
-    for (const Block &b : blocks_) {
-        if (text.data() >= b.bytes.get() && text.data() < b.bytes.get() + b.size) return true;
-    }
-    return false;
-}
-
 }  // namespace host

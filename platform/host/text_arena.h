@@ -28,9 +28,6 @@ public:
     const char *At(uint32_t offset) const { return pages_[offset >> kPageShift] + (offset & kPageMask); }
     std::string_view View(uint32_t offset, uint32_t length) const { return std::string_view(At(offset), length); }
 
-    // Whether `text` lies inside one of the arena's blocks.
-    bool Holds(std::string_view text) const;
-
 private:
     static constexpr unsigned kPageShift = 20;
     static constexpr uint32_t kPageSize = 1u << kPageShift;

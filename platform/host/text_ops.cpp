@@ -43,21 +43,23 @@ int lstrlenA(LPCSTR s)
 
 namespace {
 
-// A format whose only conversion is one plain "%d" ("softfont%d", "%d"):
-// the text before and after it, which fit into the 1024 bytes with any
-// number. Such formats are written for every soft font, and the general
-// formatter costs more than all the rest of that step.
-bool SplitAtPlainInteger(const char *format, std::size_t *before, const char **after)
+// A format whose only conversion is one plain "%d" ("softfont%d", "%d"),
+// written in one pass over the format: such formats are written for every
+// soft font, and the general formatter costs more than all the rest of
+// that step. False, with nothing promised about dst, for any other format
+// or one too long for the platform's 1024 bytes; the caller then formats
+// it in full.
+bool FormatPlainInteger(char *dst, const char *format, va_list *args, int *length)
 {
-    const char *percent = std::strchr(format, '%');
-    if (!percent || percent[1] != 'd' || std::strchr(percent + 2, '%')) return false;
-    *before = static_cast<std::size_t>(percent - format);
-    *after = percent + 2;
-    return *before + std::strlen(*after) + 11 <= 1024;
-}
-
-int FormatPlainInteger(char *dst, const char *format, std::size_t before, const char *after, int value)
-{
+    char *p = dst;
+    const char *f = format;
+    while (*f && *f != '%') {
+        if (p - dst >= 1000) return false;
+        *p++ = *f++;
+    }
+    if (f[0] != '%' || f[1] != 'd') return false;
+    f += 2;
+    int value = va_arg(*args, int);
     char digits[12];
     unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
     int n = 0;
@@ -66,12 +68,14 @@ int FormatPlainInteger(char *dst, const char *format, std::size_t before, const 
         magnitude /= 10;
     } while (magnitude);
     if (value < 0) digits[n++] = '-';
-    std::memmove(dst, format, before);
-    char *p = dst + before;
     while (n) *p++ = digits[--n];
-    std::size_t rest = std::strlen(after);
-    std::memmove(p, after, rest + 1);
-    return static_cast<int>(p - dst + static_cast<std::ptrdiff_t>(rest));
+    while (*f) {
+        if (*f == '%' || p - dst >= 1024) return false;
+        *p++ = *f++;
+    }
+    *p = '\0';
+    *length = static_cast<int>(p - dst);
+    return true;
 }
 
 }  // namespace
@@ -81,12 +85,16 @@ int wsprintfA(LPSTR dst, LPCSTR format, ...)
     // The platform's formatter writes at most 1024 bytes.
     va_list args;
     va_start(args, format);
-    std::size_t before;
-    const char *after;
-    if (dst && format && SplitAtPlainInteger(format, &before, &after)) {
-        int n = FormatPlainInteger(dst, format, before, after, va_arg(args, int));
-        va_end(args);
-        return n;
+    if (dst && format) {
+        va_list copy;
+        va_copy(copy, args);
+        int n;
+        bool done = FormatPlainInteger(dst, format, &copy, &n);
+        va_end(copy);
+        if (done) {
+            va_end(args);
+            return n;
+        }
     }
     int n = std::vsnprintf(dst, 1025, format, args);
     va_end(args);
