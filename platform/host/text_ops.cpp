@@ -44,22 +44,27 @@ int lstrlenA(LPCSTR s)
 namespace {
 
 // A format whose only conversion is one plain "%d" ("softfont%d", "%d"),
-// written in one pass over the format: such formats are written for every
-// soft font, and the general formatter costs more than all the rest of
-// that step. False, with nothing promised about dst, for any other format
-// or one too long for the platform's 1024 bytes; the caller then formats
-// it in full.
-bool FormatPlainInteger(char *dst, const char *format, va_list *args, int *length)
+// and which fits into the platform's 1024 bytes with any number: such
+// formats are written for every soft font, and the general formatter costs
+// more than all the rest of that step. The place of the "%d" goes to
+// *percent.
+bool IsPlainIntegerFormat(const char *format, const char **percent)
 {
-    char *p = dst;
     const char *f = format;
-    while (*f && *f != '%') {
-        if (p - dst >= 1000) return false;
-        *p++ = *f++;
-    }
+    while (*f && *f != '%') ++f;
     if (f[0] != '%' || f[1] != 'd') return false;
-    f += 2;
-    int value = va_arg(*args, int);
+    *percent = f;
+    for (f += 2; *f; ++f) {
+        if (*f == '%') return false;
+    }
+    return (f - format) - 2 + 11 <= 1024;
+}
+
+int FormatPlainInteger(char *dst, const char *format, const char *percent, int value)
+{
+    std::size_t before = static_cast<std::size_t>(percent - format);
+    std::memcpy(dst, format, before);
+    char *p = dst + before;
     char digits[12];
     unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
     int n = 0;
@@ -69,13 +74,9 @@ bool FormatPlainInteger(char *dst, const char *format, va_list *args, int *lengt
     } while (magnitude);
     if (value < 0) digits[n++] = '-';
     while (n) *p++ = digits[--n];
-    while (*f) {
-        if (*f == '%' || p - dst >= 1024) return false;
-        *p++ = *f++;
-    }
+    for (const char *f = percent + 2; *f; ++f) *p++ = *f;
     *p = '\0';
-    *length = static_cast<int>(p - dst);
-    return true;
+    return static_cast<int>(p - dst);
 }
 
 }  // namespace
@@ -85,16 +86,11 @@ int wsprintfA(LPSTR dst, LPCSTR format, ...)
     // The platform's formatter writes at most 1024 bytes.
     va_list args;
     va_start(args, format);
-    if (dst && format) {
-        va_list copy;
-        va_copy(copy, args);
-        int n;
-        bool done = FormatPlainInteger(dst, format, &copy, &n);
-        va_end(copy);
-        if (done) {
-            va_end(args);
-            return n;
-        }
+    const char *percent;
+    if (dst && format && IsPlainIntegerFormat(format, &percent)) {
+        int n = FormatPlainInteger(dst, format, percent, va_arg(args, int));
+        va_end(args);
+        return n;
     }
     int n = std::vsnprintf(dst, 1025, format, args);
     va_end(args);
