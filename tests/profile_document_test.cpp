@@ -236,4 +236,29 @@ TEST(ProfileDocument, WritesAValueTakenFromItsOwnText)
     EXPECT_EQ("[s]\r\nname=name\r\n", doc.Serialize());
 }
 
+// Lines go out in runs where they lie one after another with their line
+// ends; keys added to two sections in turn, rewritten with texts of the
+// same, a shorter and a longer length, and deleted, still come out in
+// order.
+TEST(ProfileDocument, WritesLinesAddedInTurnToTwoSectionsInOrder)
+{
+    ProfileDocument doc = ProfileDocument::Parse("[a]\r\nx=1\r\n[b]\ny=2");
+    std::string a = "[a]\r\nx=1\r\n", b = "[b]\ny=2\r\n";
+    for (int i = 0; i < 5; ++i) {
+        doc.SetValue("a", "ka" + std::to_string(i), "va" + std::to_string(i));
+        doc.SetValue("b", "kb" + std::to_string(i), "vb" + std::to_string(i));
+        a += "ka" + std::to_string(i) + "=va" + std::to_string(i) + "\r\n";
+        b += "kb" + std::to_string(i) + "=vb" + std::to_string(i) + "\r\n";
+    }
+    doc.SetValue("a", "ka1", "XX1");  // same length
+    doc.SetValue("a", "ka2", "Y");    // shorter
+    doc.SetValue("b", "kb3", "longer value");
+    doc.DeleteKey("b", "kb1");
+    a.replace(a.find("ka1=va1"), 7, "ka1=XX1");
+    a.replace(a.find("ka2=va2"), 7, "ka2=Y");
+    b.replace(b.find("kb3=vb3"), 7, "kb3=longer value");
+    b.erase(b.find("kb1=vb1\r\n"), 9);
+    EXPECT_EQ(a + b, doc.Serialize());
+}
+
 }  // namespace

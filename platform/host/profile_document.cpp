@@ -62,17 +62,35 @@ uint64_t FoldedShort(const char *p, std::size_t n)
     return FoldWord(x);
 }
 
+// Four bytes of a name, folded as above.
+uint32_t FoldedQuarter(const char *p)
+{
+    uint32_t x;
+    std::memcpy(&x, p, 4);
+    uint32_t heptets = x & 0x7F7F7F7Fu;
+    uint32_t capitals = (heptets + 0x3F3F3F3Fu) & ~(heptets + 0x25252525u) & ~x & 0x80808080u;
+    return x | (capitals >> 2);
+}
+
 // Names of eight bytes or more are taken as whole words, the last one
-// ending with the name (it may overlap the one before it).
+// ending with the name (it may overlap the one before it); names of four
+// to seven bytes as two overlapping quarters.
 bool SameName(std::string_view a, std::string_view b)
 {
     std::size_t n = a.size();
     if (n != b.size()) return false;
-    if (n < 8) return FoldedShort(a.data(), n) == FoldedShort(b.data(), n);
+    if (n < 8) {
+        if (n < 4) return FoldedShort(a.data(), n) == FoldedShort(b.data(), n);
+        return FoldedQuarter(a.data()) == FoldedQuarter(b.data()) &&
+               FoldedQuarter(a.data() + n - 4) == FoldedQuarter(b.data() + n - 4);
+    }
+    // The last word first: numbered names (softfont1, softfont2, ...)
+    // differ at their end.
+    if (FoldedWord(a.data() + n - 8) != FoldedWord(b.data() + n - 8)) return false;
     for (std::size_t i = 0; i + 8 < n; i += 8) {
         if (FoldedWord(a.data() + i) != FoldedWord(b.data() + i)) return false;
     }
-    return FoldedWord(a.data() + n - 8) == FoldedWord(b.data() + n - 8);
+    return true;
 }
 
 // The hash of a name for a section's key index. Names that differ only in
@@ -81,8 +99,17 @@ bool SameName(std::string_view a, std::string_view b)
 // walks the index forward instead of touching a new place of it each time.
 uint32_t HashNoCase(std::string_view text)
 {
+    // The trailing number (at most nine digits), read from the end.
     std::size_t stem = text.size();
-    while (stem > 0 && text[stem - 1] >= '0' && text[stem - 1] <= '9' && text.size() - stem < 9) --stem;
+    uint32_t number = 0;
+    uint32_t scale = 1;
+    while (stem > 0 && text.size() - stem < 9) {
+        uint32_t digit = static_cast<uint32_t>(static_cast<unsigned char>(text[stem - 1])) - '0';
+        if (digit > 9) break;
+        number += digit * scale;
+        scale *= 10;
+        --stem;
+    }
     // The number of digits counts too: "a01" and "a1" are different names.
     uint64_t h = 0x9E3779B97F4A7C15ull ^ (stem << 8) ^ (text.size() - stem);
     auto mix = [&h](uint64_t word) {
@@ -97,8 +124,6 @@ uint32_t HashNoCase(std::string_view text)
     }
     h *= 0xC4CEB9FE1A85EC53ull;
     h ^= h >> 29;
-    uint32_t number = 0;
-    for (std::size_t i = stem; i < text.size(); ++i) number = number * 10 + static_cast<uint32_t>(text[i] - '0');
     return static_cast<uint32_t>(h >> 32) + number * 8;  // 8 slots of the index fill one cache line
 }
 
@@ -451,6 +476,7 @@ void ProfileDocument::InsertSlot(Section &section, uint32_t n, uint32_t hash)
     }
     section.slots[free_at] = MakeSlot(hash, n + 1);
     section.lines[n].indexed = true;
+    if (section.absent_known && section.absent_hash == hash) section.absent_known = false;
 }
 
 void ProfileDocument::IndexLine(Section &section, uint32_t n)
@@ -583,9 +609,13 @@ void ProfileDocument::SetEntryText(Line &line, std::string_view key, std::string
         at = arena_.At(line.text);
         std::memmove(at, key.data(), key.size());
     } else {
+        // A line end after the text, where the file written out will have
+        // it: lines added one after another then go out in one piece.
         uint32_t offset;
-        at = arena_.Reserve(length, &offset);
+        at = arena_.Reserve(length + 2, &offset);
         std::memcpy(at, key.data(), key.size());
+        at[length] = '\r';
+        at[length + 1] = '\n';
         line.text = offset;
     }
     at[key.size()] = '=';
@@ -663,8 +693,15 @@ bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key)
     if (!named) return false;
     for (uint32_t si : *named) {
         Section &s = sections_[si];
-        long found = FindLine(s, key);
-        if (found < 0) continue;
+        if (s.absent_known && SameName(s.absent_name, key)) continue;
+        uint32_t hash = 0;
+        long found = FindLine(s, key, &hash);
+        if (found < 0) {
+            s.absent_name.assign(key.data(), key.size());
+            s.absent_hash = hash;
+            s.absent_known = true;
+            continue;
+        }
         uint32_t n = static_cast<uint32_t>(found);
         UnindexLine(s, n);
         s.lines[n].dead = true;
@@ -724,23 +761,52 @@ void ProfileDocument::EmitLine(const Line &line, std::string &out) const
 
 void ProfileDocument::SerializeTo(const std::function<void(std::string_view)> &sink) const
 {
+    static const std::string_view kEnds[] = {"", "\r\n", "\n", "\r"};
     const std::size_t kPiece = 1 << 20;
+    // Lines whose text is followed in the arena by their own line end, and
+    // which lie one after another there (those of the file as it was read,
+    // those added in a row), go out as they lie, in runs; the others are
+    // put together in `chunk`. Only one of the two is pending at a time, so
+    // the order of the lines is kept.
     std::string chunk;
-    chunk.reserve(kPiece + 4096);
     chunk += bom_;
+    const char *run = nullptr;
+    std::size_t run_length = 0;
+    auto flush_run = [&] {
+        if (run_length) sink(std::string_view(run, run_length));
+        run_length = 0;
+    };
+    auto flush_chunk = [&] {
+        if (!chunk.empty()) sink(chunk);
+        chunk.clear();
+    };
+    auto emit = [&](const Line &line) {
+        if (encoding_ == ProfileEncoding::Ansi && arena_.Followed(line.text, line.length, kEnds[line.end])) {
+            flush_chunk();
+            const char *text = arena_.At(line.text);
+            std::size_t length = line.length + kEnds[line.end].size();
+            if (run_length && run + run_length == text) {
+                run_length += length;
+            } else {
+                flush_run();
+                run = text;
+                run_length = length;
+            }
+            return;
+        }
+        flush_run();
+        EmitLine(line, chunk);
+        if (chunk.size() >= kPiece) flush_chunk();
+    };
     for (const Section &s : sections_) {
         if (s.dead) continue;
-        if (s.has_header) EmitLine(s.header, chunk);
+        if (s.has_header) emit(s.header);
         for (const Line &l : s.lines) {
-            if (l.dead) continue;
-            EmitLine(l, chunk);
-            if (chunk.size() >= kPiece) {
-                sink(chunk);
-                chunk.clear();
-            }
+            if (!l.dead) emit(l);
         }
     }
-    if (!chunk.empty()) sink(chunk);
+    flush_run();
+    flush_chunk();
 }
 
 std::string ProfileDocument::Serialize() const

@@ -100,6 +100,11 @@ private:
         // and again (a count), and keys are mostly read in the order of the
         // file.
         mutable uint32_t next_hint = 0;
+        // A name that a deletion found absent (the same key is deleted for
+        // every font), until a line of its hash is added.
+        std::string absent_name;
+        uint32_t absent_hash = 0;
+        bool absent_known = false;
     };
 
     std::string_view TextOf(const Line &line) const;

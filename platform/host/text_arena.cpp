@@ -20,8 +20,13 @@ char *TextArena::Reserve(std::size_t length, uint32_t *offset)
         Block block;
         block.bytes.reset(new char[pages << kPageShift]);
         block.size = pages << kPageShift;
+        if (!blocks_.empty()) blocks_.back().used_end = next_;
         next_ = pages_.size() << kPageShift;
-        for (std::size_t p = 0; p < pages; ++p) pages_.push_back(block.bytes.get() + (p << kPageShift));
+        block.used_end = next_;
+        for (std::size_t p = 0; p < pages; ++p) {
+            pages_.push_back(block.bytes.get() + (p << kPageShift));
+            page_blocks_.push_back(static_cast<uint32_t>(blocks_.size()));
+        }
         end_ = next_ + block.size;
         blocks_.push_back(std::move(block));
     }
@@ -36,6 +41,16 @@ uint32_t TextArena::Append(std::string_view text)
     char *at = Reserve(text.size(), &offset);
     if (!text.empty()) std::memcpy(at, text.data(), text.size());
     return offset;
+}
+
+bool TextArena::Followed(uint32_t offset, uint32_t length, std::string_view bytes) const
+{
+    if (bytes.empty()) return true;
+    if ((offset >> kPageShift) >= pages_.size()) return false;
+    uint32_t block = page_blocks_[offset >> kPageShift];
+    std::size_t used_end = block + 1 == blocks_.size() ? next_ : blocks_[block].used_end;
+    std::size_t end = static_cast<std::size_t>(offset) + length;
+    return end + bytes.size() <= used_end && std::memcmp(At(offset) + length, bytes.data(), bytes.size()) == 0;
 }
 
 }  // namespace host

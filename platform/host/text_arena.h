@@ -28,6 +28,11 @@ public:
     const char *At(uint32_t offset) const { return pages_[offset >> kPageShift] + (offset & kPageMask); }
     std::string_view View(uint32_t offset, uint32_t length) const { return std::string_view(At(offset), length); }
 
+    // Whether the `length` bytes at `offset` are followed by `bytes` among
+    // the bytes handed out so far (a line's text by its line end, so that
+    // consecutive lines can be written out as they lie).
+    bool Followed(uint32_t offset, uint32_t length, std::string_view bytes) const;
+
 private:
     static constexpr unsigned kPageShift = 20;
     static constexpr uint32_t kPageSize = 1u << kPageShift;
@@ -36,9 +41,11 @@ private:
     struct Block {
         std::unique_ptr<char[]> bytes;
         std::size_t size = 0;
+        std::size_t used_end = 0;  // the offset after its last byte handed out
     };
     std::vector<Block> blocks_;
-    std::vector<char *> pages_;  // where each page of the offset space lies
+    std::vector<char *> pages_;           // where each page of the offset space lies
+    std::vector<uint32_t> page_blocks_;   // the block each page belongs to
     std::size_t next_ = 0;       // the next free offset of the last block
     std::size_t end_ = 0;        // the end of the last block's offsets
 };

@@ -44,39 +44,42 @@ int lstrlenA(LPCSTR s)
 namespace {
 
 // A format whose only conversion is one plain "%d" ("softfont%d", "%d"),
-// and which fits into the platform's 1024 bytes with any number: such
-// formats are written for every soft font, and the general formatter costs
-// more than all the rest of that step. The place of the "%d" goes to
-// *percent.
-bool IsPlainIntegerFormat(const char *format, const char **percent)
+// written in one pass: such formats are written for every soft font, and
+// the general formatter costs more than all the rest of that step. The text
+// before the "%d" is copied while it is looked for; the argument is taken
+// only once the rest of the format is known to hold no other conversion
+// and the whole fits into the platform's 1024 bytes. -1, with nothing
+// taken and dst to be written again, for any other format.
+int FormatPlainInteger(char *dst, const char *format, va_list *args)
 {
+    char *p = dst;
     const char *f = format;
-    while (*f && *f != '%') ++f;
-    if (f[0] != '%' || f[1] != 'd') return false;
-    *percent = f;
-    for (f += 2; *f; ++f) {
-        if (*f == '%') return false;
+    while (*f != '%') {
+        if (!*f || p - dst > 1024 - 11) return -1;
+        *p++ = *f++;
     }
-    return (f - format) - 2 + 11 <= 1024;
-}
+    if (f[1] != 'd') return -1;
+    const char *after = f + 2;
+    std::size_t rest = 0;
+    for (; after[rest]; ++rest) {
+        if (after[rest] == '%') return -1;
+    }
+    if (static_cast<std::size_t>(p - dst) + 11 + rest > 1024) return -1;
 
-int FormatPlainInteger(char *dst, const char *format, const char *percent, int value)
-{
-    std::size_t before = static_cast<std::size_t>(percent - format);
-    std::memcpy(dst, format, before);
-    char *p = dst + before;
+    int value = va_arg(*args, int);
     char digits[12];
+    char *d = digits + sizeof digits;
     unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-    int n = 0;
     do {
-        digits[n++] = static_cast<char>('0' + magnitude % 10);
+        *--d = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude);
-    if (value < 0) digits[n++] = '-';
-    while (n) *p++ = digits[--n];
-    for (const char *f = percent + 2; *f; ++f) *p++ = *f;
-    *p = '\0';
-    return static_cast<int>(p - dst);
+    if (value < 0) *--d = '-';
+    std::size_t length = static_cast<std::size_t>(digits + sizeof digits - d);
+    std::memcpy(p, d, length);
+    p += length;
+    std::memcpy(p, after, rest + 1);
+    return static_cast<int>(p - dst + static_cast<std::ptrdiff_t>(rest));
 }
 
 }  // namespace
@@ -86,11 +89,12 @@ int wsprintfA(LPSTR dst, LPCSTR format, ...)
     // The platform's formatter writes at most 1024 bytes.
     va_list args;
     va_start(args, format);
-    const char *percent;
-    if (dst && format && IsPlainIntegerFormat(format, &percent)) {
-        int n = FormatPlainInteger(dst, format, percent, va_arg(args, int));
-        va_end(args);
-        return n;
+    if (dst && format) {
+        int n = FormatPlainInteger(dst, format, &args);
+        if (n >= 0) {
+            va_end(args);
+            return n;
+        }
     }
     int n = std::vsnprintf(dst, 1025, format, args);
     va_end(args);
