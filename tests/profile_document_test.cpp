@@ -261,4 +261,20 @@ TEST(ProfileDocument, WritesLinesAddedInTurnToTwoSectionsInOrder)
     EXPECT_EQ(a + b, doc.Serialize());
 }
 
+// A name found absent by one deletion is deleted by the next once it has
+// been written in between, in the section and in a second of the same
+// name.
+TEST(ProfileDocument, DeletesANameWrittenAfterItWasFoundAbsent)
+{
+    ProfileDocument doc = ProfileDocument::Parse("[s]\r\na=1\r\n[s]\r\n");
+    EXPECT_FALSE(doc.DeleteKey("s", "MFDFile"));
+    EXPECT_FALSE(doc.DeleteKey("s", "mfdfile"));
+    doc.SetValue("s", "MFDFILE", "x");
+    EXPECT_EQ("x", Value(doc, "s", "MFDFile"));
+    EXPECT_TRUE(doc.DeleteKey("s", "MFDFile"));
+    EXPECT_EQ("<absent>", Value(doc, "s", "MFDFile"));
+    EXPECT_FALSE(doc.DeleteKey("s", "MFDFile"));
+    EXPECT_EQ("[s]\r\na=1\r\n[s]\r\n", doc.Serialize());
+}
+
 }  // namespace
