@@ -107,7 +107,7 @@ const ProfileDocument *LoadProfile(const std::string &unix_path)
         }
         entry = &cache[unix_path];
         entry->stamp = StampOf(st);
-        entry->document = std::make_shared<const ProfileDocument>(ProfileDocument::Parse(bytes));
+        entry->document = std::make_shared<const ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
     }
     entry->checked_tick = tick;
     last.path = unix_path;

@@ -186,7 +186,13 @@ ProfileDocument::ProfileDocument()
 
 ProfileDocument ProfileDocument::Parse(std::string_view bytes)
 {
+    return ParseOwned(std::string(bytes));
+}
+
+ProfileDocument ProfileDocument::ParseOwned(std::string &&file)
+{
     ProfileDocument doc;
+    std::string_view bytes = file;
     const unsigned char *b = reinterpret_cast<const unsigned char *>(bytes.data());
     std::size_t n = bytes.size();
     if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
@@ -201,7 +207,9 @@ ProfileDocument ProfileDocument::Parse(std::string_view bytes)
     }
 
     if (doc.encoding_ == ProfileEncoding::Ansi) {
-        uint32_t base = doc.arena_.Append(bytes);
+        uint32_t base = doc.arena_.Adopt(std::move(file));
+        bytes = doc.arena_.View(base, static_cast<uint32_t>(n));
+        b = reinterpret_cast<const unsigned char *>(bytes.data());
         std::size_t start = 0;
         while (start < n) {
             std::size_t i = start;

@@ -39,6 +39,8 @@ public:
 
     ProfileDocument();
     static ProfileDocument Parse(std::string_view bytes);
+    // The same, keeping the bytes instead of a copy of them.
+    static ProfileDocument ParseOwned(std::string &&bytes);
 
     // The whole file as it is to be written.
     std::string Serialize() const;

@@ -133,7 +133,7 @@ bool SystemProfile::Begin()
     folder_ = folder;
     existed_ = existed;
     stat_ = st;
-    document_ = std::make_unique<ProfileDocument>(ProfileDocument::Parse(bytes));
+    document_ = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
     held_ = true;
     ++hold_generation_;
     dirty_ = false;

@@ -5,6 +5,22 @@
 
 namespace host {
 
+std::size_t TextArena::AddBlock(Block block)
+{
+    std::size_t pages = (block.size + kPageMask) >> kPageShift;
+    if (pages == 0) pages = 1;
+    if (pages_.size() + pages > (std::size_t{1} << (32 - kPageShift))) throw std::bad_alloc();
+    if (!blocks_.empty()) blocks_.back().used_end = next_;
+    std::size_t offset = pages_.size() << kPageShift;
+    for (std::size_t p = 0; p < pages; ++p) {
+        pages_.push_back(block.data + (p << kPageShift));
+        page_blocks_.push_back(static_cast<uint32_t>(blocks_.size()));
+    }
+    block.used_end = offset;
+    blocks_.push_back(std::move(block));
+    return offset;
+}
+
 char *TextArena::Reserve(std::size_t length, uint32_t *offset)
 {
     if (length == 0 && !blocks_.empty()) {
@@ -14,25 +30,32 @@ char *TextArena::Reserve(std::size_t length, uint32_t *offset)
     if (blocks_.empty() || end_ - next_ < length) {
         // A new block, starting on a page of its own; the rest of the last
         // block stays unused.
-        std::size_t size = length < kPageSize ? kPageSize : length;
-        std::size_t pages = (size + kPageMask) >> kPageShift;
-        if (pages_.size() + pages > (std::size_t{1} << (32 - kPageShift))) throw std::bad_alloc();
         Block block;
-        block.bytes.reset(new char[pages << kPageShift]);
-        block.size = pages << kPageShift;
-        if (!blocks_.empty()) blocks_.back().used_end = next_;
-        next_ = pages_.size() << kPageShift;
-        block.used_end = next_;
-        for (std::size_t p = 0; p < pages; ++p) {
-            pages_.push_back(block.bytes.get() + (p << kPageShift));
-            page_blocks_.push_back(static_cast<uint32_t>(blocks_.size()));
-        }
-        end_ = next_ + block.size;
-        blocks_.push_back(std::move(block));
+        block.size = ((length < kPageSize ? kPageSize : length) + kPageMask) & ~static_cast<std::size_t>(kPageMask);
+        block.bytes.reset(new char[block.size]);
+        block.data = block.bytes.get();
+        std::size_t size = block.size;
+        next_ = AddBlock(std::move(block));
+        end_ = next_ + size;
     }
     *offset = static_cast<uint32_t>(next_);
     next_ += length;
     return At(*offset);
+}
+
+uint32_t TextArena::Adopt(std::string &&bytes)
+{
+    if (bytes.empty()) return Append(bytes);
+    Block block;
+    block.adopted = std::make_unique<std::string>(std::move(bytes));
+    block.data = &(*block.adopted)[0];
+    block.size = block.adopted->size();
+    std::size_t size = block.size;
+    std::size_t offset = AddBlock(std::move(block));
+    // Nothing more goes into a file's bytes.
+    next_ = offset + size;
+    end_ = next_;
+    return static_cast<uint32_t>(offset);
 }
 
 uint32_t TextArena::Append(std::string_view text)

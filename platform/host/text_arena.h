@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +24,8 @@ public:
     char *Reserve(std::size_t length, uint32_t *offset);
     // A copy of `text`, and its offset.
     uint32_t Append(std::string_view text);
+    // The same for a whole file's bytes, taken over instead of copied.
+    uint32_t Adopt(std::string &&bytes);
 
     char *At(uint32_t offset) { return pages_[offset >> kPageShift] + (offset & kPageMask); }
     const char *At(uint32_t offset) const { return pages_[offset >> kPageShift] + (offset & kPageMask); }
@@ -40,6 +43,8 @@ private:
 
     struct Block {
         std::unique_ptr<char[]> bytes;
+        std::unique_ptr<std::string> adopted;  // or the bytes taken over
+        char *data = nullptr;
         std::size_t size = 0;
         std::size_t used_end = 0;  // the offset after its last byte handed out
     };
@@ -48,6 +53,9 @@ private:
     std::vector<uint32_t> page_blocks_;   // the block each page belongs to
     std::size_t next_ = 0;       // the next free offset of the last block
     std::size_t end_ = 0;        // the end of the last block's offsets
+
+    // Maps a new block's pages at the end of the offset space; its offset.
+    std::size_t AddBlock(Block block);
 };
 
 }  // namespace host
