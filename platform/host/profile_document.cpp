@@ -116,11 +116,22 @@ uint32_t HashNoCase(std::string_view text)
         h = (h ^ word) * 0xFF51AFD7ED558CCDull;
         h ^= h >> 32;
     };
+    // Setting 0x20 in every byte gives a letter's two cases one hash; the
+    // few other bytes it pairs up are told apart by the name's comparison.
+    const uint64_t kCaseBits = 0x2020202020202020ull;
     if (stem < 8) {
-        mix(FoldedShort(text.data(), stem));
+        uint64_t word = 0;
+        for (std::size_t i = 0; i < stem; ++i) word |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
+        mix(word | kCaseBits);
     } else {
-        for (std::size_t i = 0; i + 8 < stem; i += 8) mix(FoldedWord(text.data() + i));
-        mix(FoldedWord(text.data() + stem - 8));
+        for (std::size_t i = 0; i + 8 < stem; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, text.data() + i, 8);
+            mix(word | kCaseBits);
+        }
+        uint64_t word;
+        std::memcpy(&word, text.data() + stem - 8, 8);
+        mix(word | kCaseBits);
     }
     h *= 0xC4CEB9FE1A85EC53ull;
     h ^= h >> 29;
@@ -171,11 +182,6 @@ void AppendEncoded(std::string &out, std::string_view ansi, ProfileEncoding enco
 }
 
 }  // namespace
-
-bool IsProfileSpace(unsigned char c)
-{
-    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
-}
 
 ProfileDocument::ProfileDocument()
 {
@@ -277,9 +283,16 @@ ProfileDocument ProfileDocument::ParseOwned(std::string &&file)
 
 void ProfileDocument::AddParsedLine(std::string_view text, uint32_t raw, uint32_t raw_length, LineEnd end)
 {
-    Line line = MakeLine(text, end);
-    line.raw = raw;
-    line.raw_length = raw_length;
+    uint32_t offset;
+    char *at = arena_.Reserve(8 + text.size(), &offset);
+    std::memcpy(at, &raw, 4);
+    std::memcpy(at + 4, &raw_length, 4);
+    if (!text.empty()) std::memcpy(at + 8, text.data(), text.size());
+    Line line;
+    line.text = offset + 8;
+    line.length = static_cast<uint32_t>(text.size());
+    line.end = end;
+    Classify(line);
     PlaceLine(line);
 }
 
@@ -414,7 +427,7 @@ long ProfileDocument::FindLine(const Section &section, std::string_view key, uin
     uint32_t next = section.next_hint;
     for (uint32_t n = next > 0 ? next - 1 : 0; n <= next && n < section.lines.size(); ++n) {
         const Line &l = section.lines[n];
-        if (l.indexed && SameName(KeyOf(l), key)) {
+        if (l.indexed && l.key_length == key.size() && SameName(KeyOf(l), key)) {
             section.next_hint = n + 1;
             return static_cast<long>(n);
         }
@@ -686,6 +699,11 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
     } else if (s->has_header && s->header.end == kEndNone) {
         s->header.end = kEndCrLf;
     }
+    if (s->lines.size() == s->lines.capacity()) {
+        // A section written key by key grows by fourfold steps: its lines
+        // are copied less often, and room not yet written costs no memory.
+        s->lines.reserve(4 * s->lines.size() + 16);
+    }
     if (at == s->lines.size()) {
         s->lines.push_back(fresh);
     } else {
@@ -757,7 +775,10 @@ void ProfileDocument::EmitLine(const Line &line, std::string &out) const
     if (line.edited) {
         AppendEncoded(out, TextOf(line), encoding_);
     } else {
-        out.append(raw_, line.raw, line.raw_length);
+        uint32_t raw, raw_length;
+        std::memcpy(&raw, arena_.At(line.text - 8), 4);
+        std::memcpy(&raw_length, arena_.At(line.text - 8) + 4, 4);
+        out.append(raw_, raw, raw_length);
     }
     switch (line.end) {
     case kEndNone: break;

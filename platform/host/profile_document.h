@@ -27,7 +27,10 @@ namespace host {
 enum class ProfileEncoding : uint8_t { Ansi, Utf8, Utf16Le, Utf16Be };
 
 // White space as the profile rules trim it around names and values.
-bool IsProfileSpace(unsigned char c);
+inline bool IsProfileSpace(unsigned char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
+}
 
 class ProfileDocument {
 public:
@@ -76,10 +79,11 @@ private:
     enum LineEnd : uint8_t { kEndNone, kEndCrLf, kEndLf, kEndCr };
 
     struct Line {
-        uint32_t text = 0;       // offset of the line's text in the arena
+        // Offset of the line's text in the arena. In an encoded file the text
+        // of a line as read is preceded there by where its original bytes
+        // lie in raw_ (offset and length, 32 bits each).
+        uint32_t text = 0;
         uint32_t length = 0;     // its length, without the line end
-        uint32_t raw = 0;        // offset of the original bytes (encoded files)
-        uint32_t raw_length = 0;
         uint32_t key_begin = 0;  // name: relative to the text
         uint32_t key_length = 0;
         uint32_t value_begin = 0;  // value: relative to the text

@@ -44,27 +44,20 @@ int lstrlenA(LPCSTR s)
 namespace {
 
 // A format whose only conversion is one plain "%d" ("softfont%d", "%d"),
-// written in one pass: such formats are written for every soft font, and
-// the general formatter costs more than all the rest of that step. The text
-// before the "%d" is copied while it is looked for; the argument is taken
-// only once the rest of the format is known to hold no other conversion
-// and the whole fits into the platform's 1024 bytes. -1, with nothing
-// taken and dst to be written again, for any other format.
+// written without the general formatter: such formats are written for
+// every soft font, and the general formatter costs more than all the rest
+// of that step. The argument is taken only once the format is known to be
+// of that kind and to fit into the platform's 1024 bytes with any number;
+// -1, with nothing taken, for any other format.
 int FormatPlainInteger(char *dst, const char *format, va_list *args)
 {
-    char *p = dst;
-    const char *f = format;
-    while (*f != '%') {
-        if (!*f || p - dst > 1024 - 11) return -1;
-        *p++ = *f++;
-    }
-    if (f[1] != 'd') return -1;
-    const char *after = f + 2;
-    std::size_t rest = 0;
-    for (; after[rest]; ++rest) {
-        if (after[rest] == '%') return -1;
-    }
-    if (static_cast<std::size_t>(p - dst) + 11 + rest > 1024) return -1;
+    const char *percent = std::strchr(format, '%');
+    if (!percent || percent[1] != 'd') return -1;
+    const char *after = percent + 2;
+    std::size_t rest = std::strlen(after);
+    if (std::memchr(after, '%', rest)) return -1;
+    std::size_t before = static_cast<std::size_t>(percent - format);
+    if (before + 11 + rest > 1024) return -1;
 
     int value = va_arg(*args, int);
     char digits[12];
@@ -76,10 +69,10 @@ int FormatPlainInteger(char *dst, const char *format, va_list *args)
     } while (magnitude);
     if (value < 0) *--d = '-';
     std::size_t length = static_cast<std::size_t>(digits + sizeof digits - d);
-    std::memcpy(p, d, length);
-    p += length;
-    std::memcpy(p, after, rest + 1);
-    return static_cast<int>(p - dst + static_cast<std::ptrdiff_t>(rest));
+    std::memcpy(dst, format, before);
+    std::memcpy(dst + before, d, length);
+    std::memcpy(dst + before + length, after, rest + 1);
+    return static_cast<int>(before + length + rest);
 }
 
 }  // namespace
