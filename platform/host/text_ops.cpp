@@ -45,34 +45,53 @@ namespace {
 
 // A format whose only conversion is one plain "%d" ("softfont%d", "%d"),
 // written without the general formatter: such formats are written for
-// every soft font, and the general formatter costs more than all the rest
-// of that step. The argument is taken only once the format is known to be
-// of that kind and to fit into the platform's 1024 bytes with any number;
-// -1, with nothing taken, for any other format.
+// every soft font (twice), and the general formatter, or even calls of the
+// C library's string functions for such short texts, cost more than all
+// the rest of that step. The text before the "%d" is copied while it is
+// looked for; the argument is taken only once the format is known to be of
+// that kind and to fit into the platform's 1024 bytes with any number. -1,
+// with nothing taken and dst to be written again, for any other format.
 int FormatPlainInteger(char *dst, const char *format, va_list *args)
 {
-    const char *percent = std::strchr(format, '%');
-    if (!percent || percent[1] != 'd') return -1;
-    const char *after = percent + 2;
-    std::size_t rest = std::strlen(after);
-    if (std::memchr(after, '%', rest)) return -1;
-    std::size_t before = static_cast<std::size_t>(percent - format);
-    if (before + 11 + rest > 1024) return -1;
+    static const char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    std::size_t before = 0;
+    for (; format[before] != '%'; ++before) {
+        if (!format[before] || before > 1024 - 11) return -1;
+        dst[before] = format[before];
+    }
+    if (format[before + 1] != 'd') return -1;
+    const char *after = format + before + 2;
+    std::size_t rest = 0;
+    for (; after[rest]; ++rest) {
+        if (after[rest] == '%' || before + 11 + rest >= 1024) return -1;
+    }
 
     int value = va_arg(*args, int);
     char digits[12];
     char *d = digits + sizeof digits;
-    unsigned magnitude = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-    do {
-        *--d = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
+    unsigned m = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+    while (m >= 100) {
+        unsigned pair = m % 100;
+        m /= 100;
+        d -= 2;
+        d[0] = kPairs[2 * pair];
+        d[1] = kPairs[2 * pair + 1];
+    }
+    if (m >= 10) {
+        d -= 2;
+        d[0] = kPairs[2 * m];
+        d[1] = kPairs[2 * m + 1];
+    } else {
+        *--d = static_cast<char>('0' + m);
+    }
     if (value < 0) *--d = '-';
-    std::size_t length = static_cast<std::size_t>(digits + sizeof digits - d);
-    std::memcpy(dst, format, before);
-    std::memcpy(dst + before, d, length);
-    std::memcpy(dst + before + length, after, rest + 1);
-    return static_cast<int>(before + length + rest);
+    char *p = dst + before;
+    while (d < digits + sizeof digits) *p++ = *d++;
+    for (std::size_t i = 0; i <= rest; ++i) p[i] = after[i];
+    return static_cast<int>(p - dst + static_cast<std::ptrdiff_t>(rest));
 }
 
 }  // namespace
