@@ -2,14 +2,15 @@
 // valid while texts are added: a text never moves once placed.
 //
 // The file's own bytes come first; texts written later go into blocks of
-// at least 1 MiB. The offset space is cut into 1 MiB pages, each mapped to
-// where its bytes lie, so finding a text costs one table look-up and
-// growing the arena copies nothing (a file written key by key grows to tens
-// of MiB).
+// at least 1 MiB (2 MiB, for huge pages, once the arena is large). The
+// offset space is cut into 1 MiB pages, each mapped to where its bytes lie,
+// so finding a text costs one table look-up and growing the arena copies
+// nothing (a file written key by key grows to tens of MiB).
 #ifndef PFMSETUP_PLATFORM_HOST_TEXT_ARENA_H
 #define PFMSETUP_PLATFORM_HOST_TEXT_ARENA_H
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,7 +43,10 @@ private:
     static constexpr uint32_t kPageMask = kPageSize - 1;
 
     struct Block {
-        std::unique_ptr<char[]> bytes;
+        struct Free {
+            void operator()(char *p) const { std::free(p); }
+        };
+        std::unique_ptr<char, Free> bytes;
         std::unique_ptr<std::string> adopted;  // or the bytes taken over
         char *data = nullptr;
         std::size_t size = 0;
