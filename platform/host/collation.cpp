@@ -74,18 +74,49 @@ bool IsSpecial(unsigned char c)
     return c == '-' || c == '\'' || c < 0x20 || c == 0x7F;
 }
 
-void AddWeight(unsigned char c, std::vector<Weight> &out)
+Weight WeightOf(unsigned char c)
 {
     if (c == 0x88) c = '^';  // the modifier circumflex is the circumflex
     Letter letter = LetterOf(c);
-    if (letter.base) {
-        out.push_back({static_cast<uint16_t>(0x2000 + (letter.base - 'a') * 2), letter.accent, letter.upper});
-    } else if (c >= '0' && c <= '9') {
-        out.push_back({static_cast<uint16_t>(0x1000 + (c - '0')), kNone, false});
-    } else {
-        out.push_back({static_cast<uint16_t>(0x100 + c), kNone, false});
-    }
+    if (letter.base) return {static_cast<uint16_t>(0x2000 + (letter.base - 'a') * 2), letter.accent, letter.upper};
+    if (c >= '0' && c <= '9') return {static_cast<uint16_t>(0x1000 + (c - '0')), kNone, false};
+    return {static_cast<uint16_t>(0x100 + c), kNone, false};
 }
+
+void AddWeight(unsigned char c, std::vector<Weight> &out)
+{
+    out.push_back(WeightOf(c));
+}
+
+// The primary weights of a text one by one, as Weigh would list them.
+class PrimaryWeights {
+public:
+    explicit PrimaryWeights(const char *text) : p_(reinterpret_cast<const unsigned char *>(text)) {}
+    // The next weight, or -1 at the end.
+    int Next()
+    {
+        if (pending_) {
+            unsigned char c = pending_;
+            pending_ = 0;
+            return WeightOf(c).primary;
+        }
+        for (;;) {
+            unsigned char c = *p_;
+            if (!c) return -1;
+            ++p_;
+            if (c == 0xAD || IsSpecial(c)) continue;
+            if (const char *pair = ExpansionOf(c)) {
+                pending_ = static_cast<unsigned char>(pair[1]);
+                return WeightOf(static_cast<unsigned char>(pair[0])).primary;
+            }
+            return WeightOf(c).primary;
+        }
+    }
+
+private:
+    const unsigned char *p_;
+    unsigned char pending_ = 0;
+};
 
 void Weigh(const char *text, std::vector<Weight> &weights, std::vector<unsigned char> &specials)
 {
@@ -118,8 +149,23 @@ int CompareLevel(const std::vector<Weight> &a, const std::vector<Weight> &b, Fie
 
 int CompareLocale(const char *a, const char *b)
 {
-    std::vector<Weight> wa, wb;
-    std::vector<unsigned char> sa, sb;
+    // The installation compares every printer's driver with every model,
+    // and most pairs differ in their letters: the primary weights are
+    // compared as they come, and the full weights listed only when those
+    // are all equal.
+    PrimaryWeights pa(a), pb(b);
+    for (;;) {
+        int x = pa.Next();
+        int y = pb.Next();
+        if (x != y) return x < y ? -1 : 1;  // a text that ends first (-1) sorts first
+        if (x < 0) break;
+    }
+    thread_local std::vector<Weight> wa, wb;
+    thread_local std::vector<unsigned char> sa, sb;
+    wa.clear();
+    wb.clear();
+    sa.clear();
+    sb.clear();
     Weigh(a, wa, sa);
     Weigh(b, wb, sb);
     int r = CompareLevel(wa, wb, [](const Weight &w) { return w.primary; });
