@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstddef>
-
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>

@@ -13,7 +13,7 @@ namespace {
 struct CachedProfile {
     FileStamp stamp;
     long long checked_tick = -1;  // the coarse clock when the file was last looked at
-    std::shared_ptr<const ProfileDocument> document;
+    std::unique_ptr<const ProfileDocument> document;
 };
 
 std::unordered_map<std::string, CachedProfile> &Cache()
@@ -107,7 +107,7 @@ const ProfileDocument *LoadProfile(const std::string &unix_path)
         }
         entry = &cache[unix_path];
         entry->stamp = StampOf(st);
-        entry->document = std::make_shared<const ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
+        entry->document = std::make_unique<const ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
     }
     entry->checked_tick = tick;
     last.path = unix_path;
