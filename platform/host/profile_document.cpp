@@ -686,10 +686,6 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
         return;
     }
 
-    Line fresh;
-    fresh.end = kEndCrLf;
-    SetEntryText(fresh, key, value, false);
-
     // After the section's last line that is not blank: blank lines that
     // part it from the next section stay where they are.
     std::size_t at = s->lines.size();
@@ -704,11 +700,12 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
         // are copied less often, and room not yet written costs no memory.
         s->lines.reserve(4 * s->lines.size() + 16);
     }
-    if (at == s->lines.size()) {
-        s->lines.push_back(fresh);
-    } else {
-        s->lines.insert(s->lines.begin() + static_cast<long>(at), fresh);
-    }
+    // The new line is made where it goes (a line put together elsewhere and
+    // copied in is read back before its fields' stores can reach the copy).
+    Line &fresh = at == s->lines.size() ? s->lines.emplace_back()
+                                        : *s->lines.emplace(s->lines.begin() + static_cast<long>(at));
+    fresh.end = kEndCrLf;
+    SetEntryText(fresh, key, value, false);
     IndexLine(*s, static_cast<uint32_t>(at), hash);
 }
 
