@@ -55,11 +55,16 @@ uint64_t FoldedWord(const char *p)
 
 // A name shorter than a word, gathered byte by byte (a copy into a word
 // would be read back before the store could forward to it).
-uint64_t FoldedShort(const char *p, std::size_t n)
+uint64_t ShortWord(const char *p, std::size_t n)
 {
     uint64_t x = 0;
     for (std::size_t i = 0; i < n; ++i) x |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
-    return FoldWord(x);
+    return x;
+}
+
+uint64_t FoldedShort(const char *p, std::size_t n)
+{
+    return FoldWord(ShortWord(p, n));
 }
 
 // Four bytes of a name, folded as above.
@@ -120,9 +125,7 @@ uint32_t HashNoCase(std::string_view text)
     // few other bytes it pairs up are told apart by the name's comparison.
     const uint64_t kCaseBits = 0x2020202020202020ull;
     if (stem < 8) {
-        uint64_t word = 0;
-        for (std::size_t i = 0; i < stem; ++i) word |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
-        mix(word | kCaseBits);
+        mix(ShortWord(text.data(), stem) | kCaseBits);
     } else {
         for (std::size_t i = 0; i + 8 < stem; i += 8) {
             uint64_t word;
