@@ -556,28 +556,27 @@ std::vector<Target> Targets(const Result **wine_host, const Result **wine)
     // 1.2 k times the time.
     std::vector<int> fonts = {10, 100, 1000, 10000, 65534};
     std::vector<int> ports = {1, 8, 64};
+    auto step_target = [&](const char *held, int value, const char *grown, const char *unit, const char *step_format,
+                           int from, int to, const Result *a, const Result *b) {
+        if (!a || !b || a->time_s <= 0) return;
+        double step = static_cast<double>(to) / from;
+        double grow = b->time_s / a->time_s;
+        char step_text[32];
+        std::snprintf(step_text, sizeof step_text, step_format, step);
+        std::snprintf(name, sizeof name, "%s=%d: %s %d -> %d (x%s %s) at most x%.2f time", held, value, grown, from, to,
+                      step_text, unit, 1.2 * step);
+        targets.push_back({name, grow, 1.2 * step, "x time", grow <= 1.2 * step});
+    };
     for (int p : ports) {
         for (std::size_t i = 1; i < fonts.size(); ++i) {
-            const Result *a = Find("grid", fonts[i - 1], p);
-            const Result *b = Find("grid", fonts[i], p);
-            if (!a || !b || a->time_s <= 0) continue;
-            double step = static_cast<double>(fonts[i]) / fonts[i - 1];
-            double grow = b->time_s / a->time_s;
-            std::snprintf(name, sizeof name, "P=%d: F %d -> %d (x%.2f fonts) at most x%.2f time", p, fonts[i - 1],
-                          fonts[i], step, 1.2 * step);
-            targets.push_back({name, grow, 1.2 * step, "x time", grow <= 1.2 * step});
+            step_target("P", p, "F", "fonts", "%.2f", fonts[i - 1], fonts[i], Find("grid", fonts[i - 1], p),
+                        Find("grid", fonts[i], p));
         }
     }
     for (int f : fonts) {
         for (std::size_t i = 1; i < ports.size(); ++i) {
-            const Result *a = Find("grid", f, ports[i - 1]);
-            const Result *b = Find("grid", f, ports[i]);
-            if (!a || !b || a->time_s <= 0) continue;
-            double step = static_cast<double>(ports[i]) / ports[i - 1];
-            double grow = b->time_s / a->time_s;
-            std::snprintf(name, sizeof name, "F=%d: P %d -> %d (x%.0f ports) at most x%.2f time", f, ports[i - 1],
-                          ports[i], step, 1.2 * step);
-            targets.push_back({name, grow, 1.2 * step, "x time", grow <= 1.2 * step});
+            step_target("F", f, "P", "ports", "%.0f", ports[i - 1], ports[i], Find("grid", f, ports[i - 1]),
+                        Find("grid", f, ports[i]));
         }
     }
     for (const Result &r : Results()) {
