@@ -43,3 +43,26 @@ def unescape(text):
         else:
             raise CaseError("unknown escape \\" + c + ": " + text)
     return bytes(out)
+
+
+def read_block(lines, i, opening):
+    """The bytes of the '|' lines from LINES[I] up to the line 'end', and the
+    index after it; OPENING names the block in errors."""
+    body = []
+    while i < len(lines) and lines[i] != "end":
+        if not lines[i].startswith("|"):
+            raise CaseError("content lines start with '|': " + lines[i])
+        body.append(unescape(lines[i][1:]))
+        i += 1
+    if i == len(lines):
+        raise CaseError("no 'end' after: " + opening)
+    return body, i + 1
+
+
+def file_bytes(body, eol, noeol):
+    """A file of the lines BODY, each ended by EOL, the last one not with
+    NOEOL."""
+    data = b"".join(b + eol for b in body)
+    if noeol and body:
+        data = data[:len(data) - len(eol)]
+    return data

@@ -64,7 +64,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from case_text import CaseError, unescape  # noqa: E402
+from case_text import CaseError, file_bytes, read_block, unescape  # noqa: E402
 from wine_prefix import PrefixError, copy_prefix, ensure_template, restore_modes, run, windows_path, wine_env  # noqa: E402
 
 RECORD_MARK = "# Wine's answers, recorded by run_case.py --record:"
@@ -147,18 +147,8 @@ class Case:
                         mode = int(w[5:], 8)
                     else:
                         raise CaseError("bad file option: " + line)
-                body = []
-                while i < len(raw) and raw[i] != "end":
-                    if not raw[i].startswith("|"):
-                        raise CaseError("content lines start with '|': " + raw[i])
-                    body.append(unescape(raw[i][1:]))
-                    i += 1
-                if i == len(raw):
-                    raise CaseError("no 'end' after: " + line)
-                i += 1
-                data = b"".join(b + eol for b in body)
-                if noeol and body:
-                    data = data[: len(data) - len(eol)]
+                body, i = read_block(raw, i, line)
+                data = file_bytes(body, eol, noeol)
                 if words[0] == "file":
                     self.files.append((self.norm(words[1]), data, mode))
                 else:

@@ -85,7 +85,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from case_text import CaseError, unescape  # noqa: E402
+from case_text import CaseError, file_bytes, read_block, unescape  # noqa: E402
 from wine_prefix import PrefixError, copy_prefix, ensure_template, restore_modes, run, windows_path, wine_env  # noqa: E402
 
 SKIP = 77
@@ -145,17 +145,9 @@ class Case:
             lines = f.read().split("\n")
         i = 0
 
-        def block():
+        def block(opening):
             nonlocal i
-            body = []
-            while i < len(lines) and lines[i] != "end":
-                if not lines[i].startswith("|"):
-                    raise CaseError("content lines start with '|': " + lines[i])
-                body.append(unescape(lines[i][1:]))
-                i += 1
-            if i == len(lines):
-                raise CaseError("a block without 'end'")
-            i += 1
+            body, i = read_block(lines, i, opening)
             return body
 
         while i < len(lines):
@@ -184,16 +176,12 @@ class Case:
                         noeol = True
                     else:
                         raise CaseError("bad file option: " + line)
-                body = block()
-                data = b"".join(b + eol for b in body)
-                if noeol and body:
-                    data = data[:len(data) - len(eol)]
-                self.files[path] = data
+                self.files[path] = file_bytes(block(line), eol, noeol)
             elif words[0] == "expect":
                 m = re.match(r"expect \[(.*)\]$", line)
                 if not m:
                     raise CaseError("expect [SECTION]: " + line)
-                self.expect.append((unescape(m.group(1)), block()))
+                self.expect.append((unescape(m.group(1)), block(line)))
             elif line == "no-resource-library":
                 self.no_library = True
             elif line == "second-copy":
