@@ -1,6 +1,5 @@
-# Fills the kit folder: copies KIT_FILES (all required) and those of
-# KIT_OPTIONAL_FILES that exist into KIT_DIR, leaving files that are already
-# the same untouched. Run with cmake -P.
+# Fills the kit folder: copies KIT_FILES (all required) into KIT_DIR, leaving
+# files that are already the same untouched. Run with cmake -P.
 file(MAKE_DIRECTORY "${KIT_DIR}")
 foreach(file IN LISTS KIT_FILES)
   if(NOT EXISTS "${file}")
@@ -8,12 +7,4 @@ foreach(file IN LISTS KIT_FILES)
   endif()
   get_filename_component(name "${file}" NAME)
   file(COPY_FILE "${file}" "${KIT_DIR}/${name}" ONLY_IF_DIFFERENT)
-endforeach()
-foreach(file IN LISTS KIT_OPTIONAL_FILES)
-  get_filename_component(name "${file}" NAME)
-  if(EXISTS "${file}")
-    file(COPY_FILE "${file}" "${KIT_DIR}/${name}" ONLY_IF_DIFFERENT)
-  else()
-    message(STATUS "Not in the kit (absent from the repository): ${name}")
-  endif()
 endforeach()

@@ -2,9 +2,9 @@
 # family, and the kit folder that holds them with the sample pfmsetup.ini.
 #
 # Included from the top-level CMakeLists.txt when building for Windows (with
-# the toolchain file cmake/mingw-w64-i686.cmake). It expects PFM_LOGIC_SOURCES
-# to be set already; the app sources are taken from PFM_APP_SOURCES when set,
-# else from the files of app/ listed below that exist.
+# the toolchain file cmake/mingw-w64-i686.cmake), after the top level has set
+# PFM_LOGIC_SOURCES and PFM_APP_SOURCES and added resources/ (the targets
+# pfmres and pfmicon, the file PFMRES_DLL).
 #
 # What makes the images load on every member of the family, Windows 95 as
 # first shipped included:
@@ -33,24 +33,11 @@ set(CMAKE_CXX_STANDARD_LIBRARIES "")
 
 set(PFM_WIN32_DIR ${PROJECT_SOURCE_DIR}/platform/win32)
 
-if(NOT DEFINED PFM_APP_SOURCES)
-  set(PFM_APP_SOURCES "")
-  foreach(source app/win_main.cpp app/texts.cpp)
-    if(EXISTS ${PROJECT_SOURCE_DIR}/${source})
-      list(APPEND PFM_APP_SOURCES ${PROJECT_SOURCE_DIR}/${source})
-    endif()
-  endforeach()
-endif()
-
-# The resources come from resources/: pfmres.dll (target pfmres, file
-# PFMRES_DLL) and the program's icon (the object that target pfmicon links).
-# The top level may have added that folder already, for both builds.
-if(NOT TARGET pfmres OR NOT TARGET pfmicon)
-  add_subdirectory(${PROJECT_SOURCE_DIR}/resources ${CMAKE_BINARY_DIR}/resources)
-endif()
-if(NOT PFMRES_DLL)
-  set(PFMRES_DLL ${CMAKE_BINARY_DIR}/pfmres.dll)
-endif()
+foreach(required PFM_LOGIC_SOURCES PFM_APP_SOURCES PFMRES_DLL)
+  if(NOT ${required})
+    message(FATAL_ERROR "WindowsBuild.cmake: ${required} is not set; include it from the top-level CMakeLists.txt")
+  endif()
+endforeach()
 
 # Compiler settings of the code that runs on Windows 95/98/Me.
 set(PFM_WIN9X_COMPILE_OPTIONS
@@ -102,14 +89,13 @@ target_link_libraries(pfmsetup PRIVATE pfmicon)
 set_target_properties(pfmsetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 # The kit folder, ready to copy onto a disk: the program, the resource library
-# and the sample setup description file (when the repository has one).
+# and the sample setup description file.
 set(PFM_KIT_DIR ${CMAKE_BINARY_DIR}/kit)
 set(PFM_KIT_SAMPLE_INI ${PROJECT_SOURCE_DIR}/examples/kit/pfmsetup.ini)
 add_custom_target(pfm_kit ALL
   COMMAND ${CMAKE_COMMAND}
           -DKIT_DIR=${PFM_KIT_DIR}
-          "-DKIT_FILES=$<TARGET_FILE:pfmsetup>$<SEMICOLON>${PFMRES_DLL}"
-          -DKIT_OPTIONAL_FILES=${PFM_KIT_SAMPLE_INI}
+          "-DKIT_FILES=$<TARGET_FILE:pfmsetup>$<SEMICOLON>${PFMRES_DLL}$<SEMICOLON>${PFM_KIT_SAMPLE_INI}"
           -P ${CMAKE_CURRENT_LIST_DIR}/CopyKit.cmake
   DEPENDS pfmsetup pfmres
   COMMENT "Filling the kit folder ${PFM_KIT_DIR}"
