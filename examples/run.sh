@@ -14,6 +14,9 @@ cmake --build --preset host --target pfmsetup pfmres >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -a examples/machine "$work/machine"
+# Wine maps Z: to the host's root; the link is made here, in the copy, so
+# that the repository holds no link that leads out of it.
+ln -s / "$work/machine/dosdevices/z:"
 cp -a examples/kit "$work/kit"
 cd "$work/kit"
 status=0
