@@ -16,18 +16,29 @@
 #endif
 #include <windows.h>
 
-// Writes the cached system profile to disk. Windows 95 reports nothing for
-// this request (the call always returns FALSE), so it counts as done.
+#else
+
+#include "host/win32_api.h"
+
+#endif
+
+// The program's own operation, not a Win32 call: writes the system profile's
+// pending changes to disk before the installation tells the applications
+// that it changed. TRUE when they are there (or there were none); FALSE when
+// they could not be written, and win.ini is then as it was before the run.
+//
+// On Windows it is WriteProfileStringA(NULL, NULL, NULL), which flushes the
+// system's cached copy; Windows 95 answers that request with FALSE whatever
+// happened, so the flush counts as done. The host layer writes its copy held
+// in memory (platform/host/system_profile.h).
+#ifdef _WIN32
 static inline BOOL FlushSystemProfile(void)
 {
     WriteProfileStringA(NULL, NULL, NULL);
     return TRUE;
 }
-
 #else
-
-#include "host/win32_api.h"
-
+BOOL FlushSystemProfile(void);
 #endif
 
 #endif

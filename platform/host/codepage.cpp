@@ -141,13 +141,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
     return true;
 }
 
-std::string FoldCase(std::string_view text)
-{
-    std::string out(text);
-    for (char &c : out) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
-    return out;
-}
-
 void AppendUtf8(std::string &out, char32_t cp)
 {
     if (cp < 0x80) {

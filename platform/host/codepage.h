@@ -23,7 +23,6 @@ unsigned char UnicodeToCp1252(char32_t code_point);
 // ASCII and the accented letters of code page 1252 fold to lower case.
 unsigned char FoldCase(unsigned char byte);
 bool EqualsNoCase(std::string_view a, std::string_view b);
-std::string FoldCase(std::string_view text);
 
 // Whole-text conversions. Malformed UTF-8 bytes become U+FFFD, which has no
 // byte in code page 1252 and so reads as '?'.

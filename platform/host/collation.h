@@ -1,7 +1,9 @@
 // The comparison of texts by the rules of the user's locale, as lstrcmpA
-// makes it: letters before digits before punctuation in reverse, accents
+// makes it: punctuation and symbols before digits before letters, accents
 // and letter case counting only where the letters alone are equal, the
-// soft hyphen ignored, ligatures equal to their letters (ß and "ss").
+// hyphen, the apostrophe and control characters counting only where all else
+// is equal, the soft hyphen ignored, ligatures equal to their letters (ß and
+// "ss").
 #ifndef PFMSETUP_PLATFORM_HOST_COLLATION_H
 #define PFMSETUP_PLATFORM_HOST_COLLATION_H
 

@@ -6,7 +6,7 @@
 #include "prefix.h"
 #include "profile_cache.h"
 #include "system_profile.h"
-#include "win32_api.h"
+#include "platform/platform.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +17,10 @@ namespace {
 
 using host::ProfileDocument;
 
-// The Unix path of a profile file. A bare file name lies in the Windows
-// folder. Paths that name an existing file are remembered.
+// The Unix paths of profile file names. A bare file name lies in the Windows
+// folder. Every absolute name that resolves is remembered, whether or not its
+// file exists yet; a read that finds no file there resolves the name afresh
+// once, so a file created since is found.
 std::unordered_map<std::string, std::string> &ResolvedPaths()
 {
     static std::unordered_map<std::string, std::string> paths;

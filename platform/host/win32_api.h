@@ -46,7 +46,6 @@ typedef HINSTANCE HMODULE;
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
@@ -87,10 +86,10 @@ typedef struct _OSVERSIONINFOA {
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size, LPCSTR file);
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT def, LPCSTR file);
 DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file);
+// Reads the system profile; the program itself does not, its tests and the
+// conformance probe do.
 DWORD GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size);
 BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value);
-// Writes the cached system profile to disk; TRUE when it is there.
-BOOL FlushSystemProfile(void);
 
 // Registry, read only.
 LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY result);

@@ -14,14 +14,12 @@ requires both outputs to be equal.
 Exit codes: 0 same output, 1 different output or a failed step, 77 skipped.
 """
 import argparse
-import fcntl
 import os
 import shutil
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from wine_prefix import READY, copy_prefix, ensure_template  # noqa: E402
+from wine_prefix import READY, copy_prefix, ensure_template, run, wine_env  # noqa: E402
 
 SKIP = 77
 PRINTERS = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers"
@@ -29,19 +27,10 @@ NT_VERSION = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion"
 WIN_VERSION = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
 
 
-def wine_env(prefix):
-    env = dict(os.environ)
-    env["WINEPREFIX"] = prefix
-    env["WINEARCH"] = "win32"
-    env["WINEDEBUG"] = "-all"
-    env.pop("DISPLAY", None)
-    return env
-
-
-def run(cmd, env, cwd=None, check=True):
-    result = subprocess.run(cmd, env=env, cwd=cwd, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, timeout=240)
-    if check and result.returncode != 0:
+def checked(cmd, env):
+    """Runs CMD with Wine's environment ENV and ends the case if it fails."""
+    result = run(cmd, env=env, timeout=240)
+    if result.returncode != 0:
         sys.stderr.write("failed (%d): %s\n%s" % (result.returncode, " ".join(cmd),
                                                   result.stderr.decode("latin-1")))
         raise SystemExit(1)
@@ -364,10 +353,10 @@ def run_case(args):
         path = os.path.join(work, "import%d%s" % (i, suffix))
         with open(path, "wb") as f:
             f.write(data)
-        run(["wine", "regedit", "/S", path], env)
+        checked(["wine", "regedit", "/S", path], env)
     for command in c.commands:
-        run(["wine"] + command, env)
-    run(["wineserver", "-w"], env)
+        checked(["wine"] + command, env)
+    checked(["wineserver", "-w"], env)
     if c.system_reg_tail:
         with open(os.path.join(wine_prefix, "system.reg"), "ab") as f:
             f.write(c.system_reg_tail.encode("ascii"))
@@ -380,14 +369,10 @@ def run_case(args):
 
     wine_cwd = working_folder(c, work, wine_prefix)
     host_cwd = working_folder(c, work, host_prefix)
-    wine_run = subprocess.run(["wine", exe] + c.args, env=env, cwd=wine_cwd,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=240)
-    run(["wineserver", "-w"], env, check=False)
-    host_env = dict(os.environ)
-    host_env["WINEPREFIX"] = host_prefix
-    host_env["PWD"] = host_cwd
-    host_run = subprocess.run([args.host] + c.args, env=host_env, cwd=host_cwd,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=240)
+    wine_run = run(["wine", exe] + c.args, env=env, cwd=wine_cwd, timeout=240)
+    run(["wineserver", "-w"], env=env, timeout=240)
+    host_run = run([args.host] + c.args, env={"WINEPREFIX": host_prefix, "PWD": host_cwd}, cwd=host_cwd,
+                   timeout=240)
 
     with open(os.path.join(work, "wine.out"), "wb") as f:
         f.write(wine_run.stdout)
