@@ -43,6 +43,7 @@ char32_t SimpleCaseFold(char32_t c)
         if (c >= 0x4C1 && c <= 0x4CE) return Even(c) ? c : c + 1;
         return c;
     }
+    if (c >= 0xFF21 && c <= 0xFF3A) return c + 32;  // the full-width Latin capitals
     return c;
 }
 

@@ -1,6 +1,7 @@
 // Unicode's simple case folding (CaseFolding.txt, status C and S) for the
 // letters that the ANSI code pages hold: Latin-1, Latin Extended-A, the
-// Vietnamese O and U with horn, Greek and Cyrillic. Every other code point folds to itself.
+// Vietnamese O and U with horn, Greek, Cyrillic and the full-width Latin
+// letters. Every other code point folds to itself.
 #ifndef PFMSETUP_PLATFORM_HOST_UNICODE_CASE_H
 #define PFMSETUP_PLATFORM_HOST_UNICODE_CASE_H
 
