@@ -141,65 +141,11 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
     return true;
 }
 
-void AppendUtf8(std::string &out, char32_t cp)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 std::string Utf8ToCp1252(std::string_view in)
 {
     std::string out;
     out.reserve(in.size());
-    std::size_t i = 0;
-    while (i < in.size()) {
-        unsigned char c = static_cast<unsigned char>(in[i]);
-        char32_t cp = 0xFFFD;
-        std::size_t extra = 0;
-        if (c < 0x80) {
-            cp = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F;
-            extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F;
-            extra = 2;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07;
-            extra = 3;
-        }
-        std::size_t used = 1;
-        if (extra > 0) {
-            bool ok = true;
-            for (std::size_t k = 1; ok && k <= extra; ++k) {
-                if (i + k >= in.size() || (static_cast<unsigned char>(in[i + k]) & 0xC0) != 0x80) {
-                    ok = false;
-                } else {
-                    cp = (cp << 6) | (static_cast<unsigned char>(in[i + k]) & 0x3F);
-                }
-            }
-            if (ok) {
-                used = extra + 1;
-            } else {
-                cp = 0xFFFD;
-            }
-        }
-        out += static_cast<char>(UnicodeToCp1252(cp));
-        i += used;
-    }
+    for (std::size_t i = 0; i < in.size();) out += static_cast<char>(UnicodeToCp1252(NextUtf8(in, i).value_or(0xFFFD)));
     return out;
 }
 

@@ -1,5 +1,6 @@
-// Code page 1252, the ANSI code page of the installations the program
+// Code page 1252, the ANSI code page of most installations the program
 // serves, and its conversions to and from Unicode as the platform does them.
+// The other code pages, and the choice among them: code_page.h.
 #ifndef PFMSETUP_PLATFORM_HOST_CODEPAGE_H
 #define PFMSETUP_PLATFORM_HOST_CODEPAGE_H
 
@@ -7,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "utf8.h"  // AppendUtf8, for the callers that write UTF-8
 
 namespace host {
 
@@ -30,7 +33,6 @@ std::string Utf8ToCp1252(std::string_view utf8);
 std::string Cp1252ToUtf8(std::string_view ansi);
 std::string Utf16ToCp1252(const unsigned char *data, std::size_t bytes, bool big_endian);
 std::u16string Cp1252ToUtf16(std::string_view ansi);
-void AppendUtf8(std::string &out, char32_t code_point);
 
 }  // namespace host
 

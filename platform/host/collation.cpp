@@ -1,5 +1,9 @@
 #include "collation.h"
 
+#include "code_page.h"
+#include "codepage.h"
+#include "unicode_case.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -9,7 +13,7 @@ namespace {
 // One character's weights: what it is (primary), its accent (secondary)
 // and its letter case (tertiary).
 struct Weight {
-    uint16_t primary;
+    uint32_t primary;
     uint8_t accent;
     uint8_t upper;
 };
@@ -145,7 +149,74 @@ int CompareLevel(const std::vector<Weight> &a, const std::vector<Weight> &b, Fie
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
+// A character of another code page, as its code point with this flag,
+// when code page 1252 lacks it.
+const uint32_t kForeign = 0x80000000u;
+
+// The characters of a text in `code_page`: a byte of code page 1252 where
+// that code page has the character, else the flagged code point.
+void Characters(const CodePage &code_page, const char *text, std::vector<uint32_t> &out)
+{
+    std::string_view s(text);
+    for (std::size_t i = 0; i < s.size();) {
+        char16_t unit = code_page.NextUnit(s, i);
+        unsigned char byte = UnicodeToCp1252(unit);
+        out.push_back(Cp1252ToUnicode(byte) == unit ? byte : kForeign | unit);
+    }
+}
+
+// Weigh for characters listed by Characters: the bytes of code page 1252
+// by its rules, the others after all of them, by the code point of their
+// case folding, with their letter case last.
+void WeighCharacters(const std::vector<uint32_t> &text, std::vector<Weight> &weights,
+                     std::vector<unsigned char> &specials)
+{
+    for (uint32_t c : text) {
+        if (c & kForeign) {
+            char32_t cp = c & ~kForeign;
+            char32_t folded = SimpleCaseFold(cp);
+            weights.push_back({0x10000u + folded, kNone, folded != cp});
+            continue;
+        }
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte == 0xAD) continue;
+        if (IsSpecial(byte)) {
+            specials.push_back(byte);
+            continue;
+        }
+        if (const char *pair = ExpansionOf(byte)) {
+            AddWeight(static_cast<unsigned char>(pair[0]), weights);
+            AddWeight(static_cast<unsigned char>(pair[1]), weights);
+            continue;
+        }
+        AddWeight(byte, weights);
+    }
+}
+
+int CompareWeights(const std::vector<Weight> &wa, const std::vector<Weight> &wb, const std::vector<unsigned char> &sa,
+                   const std::vector<unsigned char> &sb)
+{
+    int r = CompareLevel(wa, wb, [](const Weight &w) { return w.primary; });
+    if (r == 0) r = CompareLevel(wa, wb, [](const Weight &w) { return w.accent; });
+    if (r == 0) r = CompareLevel(wa, wb, [](const Weight &w) { return w.upper; });
+    if (r == 0 && sa != sb) r = sa < sb ? -1 : 1;
+    return r;
+}
+
 }  // namespace
+
+int CompareLocale(const CodePage &code_page, const char *a, const char *b)
+{
+    if (code_page.Number() == 1252) return CompareLocale(a, b);
+    std::vector<uint32_t> ca, cb;
+    Characters(code_page, a, ca);
+    Characters(code_page, b, cb);
+    std::vector<Weight> wa, wb;
+    std::vector<unsigned char> sa, sb;
+    WeighCharacters(ca, wa, sa);
+    WeighCharacters(cb, wb, sb);
+    return CompareWeights(wa, wb, sa, sb);
+}
 
 int CompareLocale(const char *a, const char *b)
 {
@@ -168,11 +239,7 @@ int CompareLocale(const char *a, const char *b)
     sb.clear();
     Weigh(a, wa, sa);
     Weigh(b, wb, sb);
-    int r = CompareLevel(wa, wb, [](const Weight &w) { return w.primary; });
-    if (r == 0) r = CompareLevel(wa, wb, [](const Weight &w) { return w.accent; });
-    if (r == 0) r = CompareLevel(wa, wb, [](const Weight &w) { return w.upper; });
-    if (r == 0 && sa != sb) r = sa < sb ? -1 : 1;
-    return r;
+    return CompareWeights(wa, wb, sa, sb);
 }
 
 }  // namespace host

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ansi_code_page.h"
 #include "codepage.h"
 #include "window_table.h"
 
@@ -84,12 +85,14 @@ Charset TerminalCharset()
     return result;
 }
 
-// One line of code page 1252 text in the terminal's character set.
+// One line of text in the installation's code page, in the terminal's
+// character set.
 std::string TerminalLine(std::string_view ansi, Charset charset)
 {
+    const host::CodePage &code_page = host::AnsiCodePage();
     std::string out;
-    for (unsigned char byte : ansi) {
-        char32_t cp = host::Cp1252ToUnicode(byte);
+    for (std::size_t i = 0; i < ansi.size();) {
+        char32_t cp = code_page.NextUnit(ansi, i);
         bool control = (cp < 0x20 && cp != '\t') || (cp >= 0x7F && cp < 0xA0);
         if (control) {
             out += '?';

@@ -1,5 +1,6 @@
 #include "paths.h"
 
+#include "ansi_code_page.h"
 #include "codepage.h"
 #include "prefix.h"
 
@@ -114,12 +115,13 @@ std::optional<std::string> FindNoCase(const std::string &dir, std::string_view n
     if (Exists(exact)) return std::string(name);
     DIR *d = opendir(dir.c_str());
     if (!d) return std::nullopt;
-    std::string wanted = Utf8ToCp1252(name);
+    const CodePage &code_page = AnsiCodePage();
+    std::string wanted = code_page.FromUtf8(name);
     std::optional<std::string> found;
     while (struct dirent *e = readdir(d)) {
         std::string_view entry(e->d_name);
         if (entry == "." || entry == "..") continue;
-        if (EqualsNoCase(Utf8ToCp1252(entry), wanted)) {
+        if (code_page.EqualsNoCase(code_page.FromUtf8(entry), wanted)) {
             found = std::string(entry);
             break;
         }
@@ -144,7 +146,7 @@ std::optional<std::string> UnixPathOf(std::string_view windows_path)
     while (i < full->size()) {
         std::size_t j = full->find('\\', i);
         if (j == std::string::npos) j = full->size();
-        std::string name = Cp1252ToUtf8(std::string_view(*full).substr(i, j - i));
+        std::string name = AnsiCodePage().ToUtf8(std::string_view(*full).substr(i, j - i));
         if (walking) {
             std::optional<std::string> entry = FindNoCase(unix_path, name);
             if (entry) {
@@ -184,7 +186,7 @@ std::optional<std::string> WindowsPathOf(const std::string &unix_path)
                 if (c == '/') c = '\\';
             }
             if (rest.front() != '\\') rest.insert(rest.begin(), '\\');
-            out += Utf8ToCp1252(rest);
+            out += AnsiCodePage().FromUtf8(rest);
             return out;
         }
         if (folder == "/") return std::nullopt;

@@ -1,8 +1,9 @@
 #include "pe_strings.h"
 
-#include "codepage.h"
+#include "ansi_code_page.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <sys/stat.h>
 
@@ -259,14 +260,20 @@ std::optional<std::u16string> FindStringResource(const PeImage &image, std::uint
     }
 }
 
-int CopyStringResource(std::u16string_view text, char *buffer, int size)
+int CopyStringResource(std::u16string_view text, char *buffer, int size, const CodePage &code_page)
 {
     if (size == 0) return -1;
-    std::size_t room = size < 0 ? text.size() : static_cast<std::size_t>(size) - 1;
-    std::size_t n = std::min(text.size(), room);
-    for (std::size_t i = 0; i < n; ++i) buffer[i] = static_cast<char>(UnicodeToCp1252(text[i]));
+    std::string ansi = code_page.FromUtf16(text);
+    std::size_t room = size < 0 ? ansi.size() : static_cast<std::size_t>(size) - 1;
+    std::size_t n = code_page.WholeCharacters(ansi, std::min(ansi.size(), room));
+    std::memcpy(buffer, ansi.data(), n);
     buffer[n] = '\0';
     return static_cast<int>(n);
+}
+
+int CopyStringResource(std::u16string_view text, char *buffer, int size)
+{
+    return CopyStringResource(text, buffer, size, AnsiCodePage());
 }
 
 }  // namespace host

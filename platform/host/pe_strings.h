@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "code_page.h"
+
 namespace host {
 
 // One section of the image: where it lies in memory (relative to the
@@ -62,9 +64,12 @@ std::optional<std::vector<unsigned char>> FindResourceData(const PeImage &image,
 std::optional<std::u16string> FindStringResource(const PeImage &image, std::uint32_t id);
 
 
-// LoadStringA's copy: `text` converted unit by unit and cut to size - 1
-// bytes, then a NUL. Returns the bytes copied, without the NUL. A size of
-// 0 writes nothing and returns -1; a negative size does not cut.
+// LoadStringA's copy: `text` converted unit by unit into `code_page` and
+// cut to size - 1 bytes, then a NUL; a character of two bytes that would
+// be cut is left out whole. Returns the bytes copied, without the NUL. A
+// size of 0 writes nothing and returns -1; a negative size does not cut.
+// Without a code page: the installation's (AnsiCodePage()).
+int CopyStringResource(std::u16string_view text, char *buffer, int size, const CodePage &code_page);
 int CopyStringResource(std::u16string_view text, char *buffer, int size);
 
 }  // namespace host

@@ -1,6 +1,7 @@
 #include "registry_file.h"
 
 #include "profile_cache.h"
+#include "utf8.h"
 
 #include <unordered_map>
 
@@ -21,18 +22,8 @@ char16_t FoldUnit(char16_t c)
 // Decodes one UTF-8 sequence at `i`; malformed bytes stand for themselves.
 char32_t NextCodePoint(std::string_view s, std::size_t &i)
 {
-    unsigned char c = static_cast<unsigned char>(s[i++]);
-    if (c < 0x80) return c;
-    int extra = (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 0;
-    char32_t cp = extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
-    std::size_t k = i;
-    for (int n = 0; n < extra; ++n, ++k) {
-        if (k >= s.size() || (static_cast<unsigned char>(s[k]) & 0xC0) != 0x80) return c;
-        cp = (cp << 6) | (static_cast<unsigned char>(s[k]) & 0x3F);
-    }
-    if (extra == 0) return c;
-    i = k;
-    return cp;
+    std::optional<char32_t> cp = NextUtf8(s, i);
+    return cp ? *cp : static_cast<unsigned char>(s[i - 1]);
 }
 
 void AppendUnit(std::u16string &out, char32_t cp)

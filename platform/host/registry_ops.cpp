@@ -1,6 +1,6 @@
 // The registry operations, read only, on HKEY_LOCAL_MACHINE as the prefix's
 // system.reg holds it.
-#include "codepage.h"
+#include "ansi_code_page.h"
 #include "prefix.h"
 #include "registry_file.h"
 #include "win32_api.h"
@@ -30,15 +30,12 @@ std::unordered_set<HKEY> &OpenKeys()
 
 std::u16string Widen(const char *ansi)
 {
-    return host::Cp1252ToUtf16(ansi ? ansi : "");
+    return host::AnsiCodePage().ToUtf16(ansi ? ansi : "");
 }
 
 std::string Narrow(std::u16string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (char16_t c : text) out += static_cast<char>(host::UnicodeToCp1252(c));
-    return out;
+    return host::AnsiCodePage().FromUtf16(text);
 }
 
 // The hive and key that a handle stands for.
@@ -131,8 +128,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE
     if (IsString(value->type)) {
         // Strings come in the ANSI code page; one stored without its NUL
         // gets one where the buffer has room for it, not counted in the size.
-        bytes = host::Utf16ToCp1252(reinterpret_cast<const unsigned char *>(value->data.data()),
-                                     value->data.size(), false);
+        bytes = host::AnsiCodePage().FromUtf16(reinterpret_cast<const unsigned char *>(value->data.data()),
+                                               value->data.size(), false);
         needs_nul = bytes.empty() || bytes.back() != '\0';
     } else {
         bytes = value->data;

@@ -1,4 +1,5 @@
 // Text operations in the ANSI code page.
+#include "ansi_code_page.h"
 #include "collation.h"
 #include "win32_api.h"
 
@@ -10,7 +11,7 @@
 int lstrcmpA(LPCSTR a, LPCSTR b)
 {
     if (!a || !b) return a ? 1 : b ? -1 : 0;
-    return host::CompareLocale(a, b);
+    return host::CompareLocale(host::AnsiCodePage(), a, b);
 }
 
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src)
