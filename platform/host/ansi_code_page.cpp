@@ -1,26 +1,20 @@
 #include "ansi_code_page.h"
 
-#include <atomic>
+#include "installation.h"
 
 namespace host {
-namespace {
-
-std::atomic<const CodePage *> &Current()
-{
-    static std::atomic<const CodePage *> current{&CodePage::ForNumber(1252)};
-    return current;
-}
-
-}  // namespace
-
-void SetAnsiCodePage(unsigned number)
-{
-    Current().store(&CodePage::ForNumber(number));
-}
 
 const CodePage &AnsiCodePage()
 {
-    return *Current().load();
+    // Opening an installation reads its registry, whose conversions ask for
+    // the code page it is about to learn.
+    if (Installation::Opening()) return CodePage::ForNumber(1252);
+    return Installation::Current().Texts();
+}
+
+void SetAnsiCodePage(unsigned number)
+{
+    Installation::Current().SetCodePage(number);
 }
 
 }  // namespace host

@@ -1,6 +1,6 @@
 // The ANSI code page that the host converts the installation's texts with:
-// one value for the process, set by whoever learns the installation's code
-// page, 1252 until then.
+// the installation's own (Installation::Texts()), and 1252 while the
+// installation is being opened.
 #ifndef PFMSETUP_PLATFORM_HOST_ANSI_CODE_PAGE_H
 #define PFMSETUP_PLATFORM_HOST_ANSI_CODE_PAGE_H
 
@@ -8,10 +8,10 @@
 
 namespace host {
 
-// Chooses the code page by its number, as CodePage::ForNumber does (an
-// unknown number is 1252).
-void SetAnsiCodePage(unsigned number);
 const CodePage &AnsiCodePage();
+// Chooses the current installation's code page by its number, as
+// CodePage::ForNumber does (an unknown number is 1252). For tests.
+void SetAnsiCodePage(unsigned number);
 
 }  // namespace host
 

@@ -1,17 +1,12 @@
 #include "host_state.h"
 
-#include "profile_cache.h"
-#include "registry_file.h"
-#include "system_profile.h"
+#include "installation.h"
 
 namespace host {
 
 void ResetHostState()
 {
-    SystemProfile::Get().Flush();
-    ForgetProfiles();
-    ForgetProfilePaths();
-    ForgetRegistries();
+    Installation::Reset();
 }
 
 }  // namespace host

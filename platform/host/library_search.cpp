@@ -2,7 +2,7 @@
 
 #include "codepage.h"
 #include "paths.h"
-#include "prefix.h"
+#include "installation.h"
 #include "win32_api.h"
 
 #include <algorithm>
@@ -70,7 +70,7 @@ std::string ExpandFolderReferences(std::string_view entry)
         if (close != std::string_view::npos) {
             std::string_view name = entry.substr(i + 1, close - i - 1);
             if (EqualsNoCase(name, "SystemRoot") || EqualsNoCase(name, "windir")) {
-                out += WindowsDirectoryName();
+                out += Installation::Current().WindowsDirectory();
                 i = close + 1;
                 continue;
             }
@@ -115,8 +115,9 @@ std::vector<std::string> LibrarySearchFolders()
     std::vector<std::string> folders;
     if (auto f = ProgramFolder()) folders.push_back(*f);
     if (auto f = CurrentFolder()) folders.push_back(*f);
-    if (auto f = UnixPathOf(SystemDirectoryName())) folders.push_back(*f);
-    if (auto f = UnixPathOf(WindowsDirectoryName())) folders.push_back(*f);
+    const Installation &installation = Installation::Current();
+    if (auto f = UnixPathOf(installation.SystemDirectory())) folders.push_back(*f);
+    if (auto f = UnixPathOf(installation.WindowsDirectory())) folders.push_back(*f);
     for (std::string &f : PathFolders(RegistryPath())) folders.push_back(std::move(f));
     return folders;
 }

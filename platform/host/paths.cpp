@@ -2,7 +2,7 @@
 
 #include "ansi_code_page.h"
 #include "codepage.h"
-#include "prefix.h"
+#include "installation.h"
 
 #include <dirent.h>
 #include <limits.h>
@@ -28,15 +28,6 @@ std::optional<std::string> RealPath(const std::string &path)
     std::string out(resolved);
     std::free(resolved);
     return out;
-}
-
-// The folder that a drive letter stands for in the prefix.
-std::string DriveFolder(char letter)
-{
-    std::string link = PrefixRoot() + "/dosdevices/";
-    link += static_cast<char>(FoldCase(static_cast<unsigned char>(letter)));
-    link += ':';
-    return link;
 }
 
 bool IsRefusedChar(unsigned char c)
@@ -138,8 +129,8 @@ std::optional<std::string> UnixPathOf(std::string_view windows_path)
         unsigned char c = static_cast<unsigned char>((*full)[k]);
         if (c != '\\' && IsRefusedChar(c)) return std::nullopt;
     }
-    std::string unix_path = DriveFolder((*full)[0]);
-    if (!Exists(unix_path)) return std::nullopt;
+    std::string unix_path = Installation::Current().DriveFolder((*full)[0]);
+    if (unix_path.empty() || !Exists(unix_path)) return std::nullopt;
 
     bool walking = true;  // while every component so far exists
     std::size_t i = 3;
@@ -167,19 +158,15 @@ std::optional<std::string> WindowsPathOf(const std::string &unix_path)
     std::optional<std::string> real = RealPath(unix_path);
     if (!real) return std::nullopt;
 
-    std::vector<std::pair<char, std::string>> drives;
-    for (char letter = 'a'; letter <= 'z'; ++letter) {
-        std::optional<std::string> root = RealPath(DriveFolder(letter));
-        if (root) drives.emplace_back(letter, *root);
-    }
+    std::vector<DriveMapping> drives = Installation::Current().Drives();
 
     // The deepest folder above the path that is the root of a drive.
     std::string folder = *real;
     while (true) {
-        for (const auto &drive : drives) {
-            if (drive.second != folder) continue;
+        for (const DriveMapping &drive : drives) {
+            if (drive.folder != folder) continue;
             std::string rest = real->substr(folder.size());
-            std::string out(1, static_cast<char>(drive.first - 32));
+            std::string out(1, drive.letter);
             out += ':';
             if (rest.empty()) rest = "/";
             for (char &c : rest) {

@@ -5,34 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <unordered_map>
 
 namespace host {
 namespace {
-
-struct CachedProfile {
-    FileStamp stamp;
-    long long checked_tick = -1;  // the coarse clock when the file was last looked at
-    std::unique_ptr<const ProfileDocument> document;
-};
-
-std::unordered_map<std::string, CachedProfile> &Cache()
-{
-    static std::unordered_map<std::string, CachedProfile> cache;
-    return cache;
-}
-
-// The entry read last: reads come in long runs on one file.
-struct LastLoaded {
-    std::string path;
-    CachedProfile *entry = nullptr;
-};
-
-LastLoaded &Last()
-{
-    static LastLoaded last;
-    return last;
-}
 
 // The system's coarse monotonic clock, which moves once per scheduler tick
 // (a few milliseconds) and costs no system call to read.
@@ -74,7 +49,7 @@ bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *
     return ok;
 }
 
-const ProfileDocument *LoadProfile(const std::string &unix_path)
+const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
 {
     // The installation reads the kit once for every soft font of every
     // port; looking at the disk each time would cost a system call per
@@ -83,48 +58,40 @@ const ProfileDocument *LoadProfile(const std::string &unix_path)
     // that another writer makes is seen from the next tick on, a few
     // milliseconds later at most. The platform, too, answers profile reads
     // from a cached copy of the file.
-    auto &cache = Cache();
-    LastLoaded &last = Last();
     long long tick = CoarseTick();
-    CachedProfile *entry = last.entry && last.path == unix_path ? last.entry : nullptr;
+    Entry *entry = last_ && last_path_ == unix_path ? last_ : nullptr;
     if (!entry) {
-        auto it = cache.find(unix_path);
-        if (it != cache.end()) entry = &it->second;
+        auto it = entries_.find(unix_path);
+        if (it != entries_.end()) entry = &it->second;
     }
     if (entry && entry->checked_tick == tick) return entry->document.get();
 
-    last.entry = nullptr;
+    last_ = nullptr;
     struct stat st;
     if (stat(unix_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        cache.erase(unix_path);
+        entries_.erase(unix_path);
         return nullptr;
     }
     if (!entry || !(entry->stamp == StampOf(st))) {
         std::string bytes;
         if (!ReadWholeFile(unix_path, &bytes, &st)) {
-            cache.erase(unix_path);
+            entries_.erase(unix_path);
             return nullptr;
         }
-        entry = &cache[unix_path];
+        entry = &entries_[unix_path];
         entry->stamp = StampOf(st);
         entry->document = std::make_unique<const ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
     }
     entry->checked_tick = tick;
-    last.path = unix_path;
-    last.entry = entry;
+    last_path_ = unix_path;
+    last_ = entry;
     return entry->document.get();
 }
 
-void ForgetProfile(const std::string &unix_path)
+void ProfileCache::Forget(const std::string &unix_path)
 {
-    Last().entry = nullptr;
-    Cache().erase(unix_path);
-}
-
-void ForgetProfiles()
-{
-    Last().entry = nullptr;
-    Cache().clear();
+    last_ = nullptr;
+    entries_.erase(unix_path);
 }
 
 }  // namespace host

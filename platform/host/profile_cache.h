@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 namespace host {
 
@@ -30,19 +31,29 @@ FileStamp StampOf(const struct stat &st);
 // Reads a whole file; false when it cannot be read.
 bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *st);
 
-// The profile in a file, or null when the file cannot be read (the reads
-// then answer as for a missing file). It stays valid until the next call.
-const ProfileDocument *LoadProfile(const std::string &unix_path);
+// The parsed profiles of one installation's files, owned by the
+// installation and gone with it.
+class ProfileCache {
+public:
+    // The profile in a file, or null when the file cannot be read (the reads
+    // then answer as for a missing file). It stays valid until the next call.
+    const ProfileDocument *Load(const std::string &unix_path);
 
-// Drops the cached profile of one file (which this process has just
-// replaced).
-void ForgetProfile(const std::string &unix_path);
+    // Drops the cached profile of one file (which this process has just
+    // replaced).
+    void Forget(const std::string &unix_path);
 
-// Drops every cached profile.
-void ForgetProfiles();
-
-// Drops the remembered Unix paths of profile file names.
-void ForgetProfilePaths();
+private:
+    struct Entry {
+        FileStamp stamp;
+        long long checked_tick = -1;  // the coarse clock when the file was last looked at
+        std::unique_ptr<const ProfileDocument> document;
+    };
+    std::unordered_map<std::string, Entry> entries_;
+    // The entry read last: reads come in long runs on one file.
+    std::string last_path_;
+    Entry *last_ = nullptr;
+};
 
 }  // namespace host
 

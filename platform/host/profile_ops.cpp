@@ -1,118 +1,31 @@
 // The profile operations: reads of any profile file, writes of the system
 // profile, with the platform's rules for defaults, quotes, cut values and
 // section listings.
-#include "codepage.h"
-#include "paths.h"
-#include "prefix.h"
-#include "profile_cache.h"
-#include "system_profile.h"
+#include "installation.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
-#include <unordered_map>
 
 namespace {
 
 using host::ProfileDocument;
 
-// The Unix paths of profile file names. A bare file name lies in the Windows
-// folder. Every absolute name that resolves is remembered, whether or not its
-// file exists yet; a read that finds no file there resolves the name afresh
-// once, so a file created since is found.
-std::unordered_map<std::string, std::string> &ResolvedPaths()
-{
-    static std::unordered_map<std::string, std::string> paths;
-    return paths;
-}
-
-// The name that was resolved last, answered again without building the
-// cache key: reads come in long runs on one file. Only names that the
-// cache above holds, under a prefix that WINEPREFIX names.
-struct LastResolved {
-    bool valid = false;
-    std::string file;
-    std::string prefix;
-    std::string path;
-    // Whether the path is win.ini held with pending changes, as of a
-    // generation of the system profile's hold.
-    bool pending_known = false;
-    unsigned long pending_generation = 0;
-    const ProfileDocument *pending = nullptr;
-};
-
-LastResolved &Last()
-{
-    static LastResolved last;
-    return last;
-}
-
-// The Unix path of a profile file, or null; the text lives until the next
-// call.
-const std::string *ResolveProfile(const char *file, bool fresh)
-{
-    LastResolved &last = Last();
-    const char *prefix = host::PrefixVariable();
-    bool named_prefix = prefix && *prefix;
-    if (!fresh && last.valid && named_prefix && std::strcmp(last.file.c_str(), file) == 0 &&
-        std::strcmp(last.prefix.c_str(), prefix) == 0)
-        return &last.path;
-    last.valid = false;
-    last.pending_known = false;
-
-    std::string name(file);
-    if (name.find_first_of("\\/") == std::string::npos) name = std::string(host::WindowsDirectoryName()) + "\\" + name;
-    bool absolute = name.size() >= 3 && name[1] == ':' && (name[2] == '\\' || name[2] == '/');
-    std::string cache_key;
-    if (absolute) {
-        cache_key = host::PrefixRoot();
-        cache_key += '|';
-        cache_key += name;
-        if (!fresh) {
-            auto it = ResolvedPaths().find(cache_key);
-            if (it != ResolvedPaths().end()) {
-                last.path = it->second;
-                last.valid = named_prefix;
-                last.file = file;
-                if (named_prefix) last.prefix = prefix;
-                return &last.path;
-            }
-        }
-    }
-    std::optional<std::string> path = host::UnixPathOf(name);
-    if (!path) return nullptr;
-    if (absolute) ResolvedPaths()[cache_key] = *path;
-    last.path = std::move(*path);
-    last.valid = absolute && named_prefix;
-    last.file = file;
-    if (named_prefix) last.prefix = prefix;
-    return &last.path;
-}
-
-}  // namespace
-
-void host::ForgetProfilePaths()
-{
-    ResolvedPaths().clear();
-    Last().valid = false;
-}
-
-namespace {
-
 // The pending copy of win.ini when `path` names it, else null; remembered
 // for the name resolved last while the system profile's hold is the same.
-const ProfileDocument *PendingFor(const std::string *path)
+const ProfileDocument *PendingFor(host::Installation &installation, const std::string *path)
 {
-    const host::SystemProfile &profile = host::SystemProfile::Get();
-    LastResolved &last = Last();
-    if (path != &last.path) return profile.Pending(*path);
-    if (!last.pending_known || last.pending_generation != profile.HoldGeneration()) {
-        last.pending = profile.Pending(*path);
-        last.pending_generation = profile.HoldGeneration();
-        last.pending_known = true;
+    const host::SystemProfile &profile = installation.Profile();
+    host::ProfilePaths &paths = installation.Paths();
+    if (path != paths.LastPath()) return profile.Pending(*path);
+    host::ProfilePaths::PendingMemo &memo = paths.LastMemo();
+    if (!memo.known || memo.generation != profile.HoldGeneration()) {
+        memo.pending = profile.Pending(*path);
+        memo.generation = profile.HoldGeneration();
+        memo.known = true;
     }
-    return last.pending;
+    return memo.pending;
 }
 
 // The document behind a file name, valid until the next profile call; null
@@ -125,14 +38,15 @@ OpenProfile OpenForRead(const char *file)
 {
     OpenProfile open;
     if (!file) return open;
+    host::Installation &installation = host::Installation::Current();
     for (int attempt = 0; attempt < 2 && !open.document; ++attempt) {
-        const std::string *path = ResolveProfile(file, attempt == 1);
+        const std::string *path = installation.Paths().Resolve(file, attempt == 1);
         if (!path) continue;
-        if (const ProfileDocument *pending = PendingFor(path)) {
+        if (const ProfileDocument *pending = PendingFor(installation, path)) {
             open.document = pending;
             break;
         }
-        open.document = host::LoadProfile(*path);
+        open.document = installation.Profiles().Load(*path);
     }
     return open;
 }
@@ -220,7 +134,7 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR buf
 
 DWORD GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
 {
-    return GetString(section, key, def, buffer, size, host::SystemProfileName());
+    return GetString(section, key, def, buffer, size, host::Installation::Current().SystemProfileName().c_str());
 }
 
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT def, LPCSTR file)
@@ -301,10 +215,10 @@ DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR
 
 BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value)
 {
-    return host::SystemProfile::Get().Write(section, key, value) ? TRUE : FALSE;
+    return host::Installation::Current().Profile().Write(section, key, value) ? TRUE : FALSE;
 }
 
 BOOL FlushSystemProfile(void)
 {
-    return host::SystemProfile::Get().Flush() ? TRUE : FALSE;
+    return host::Installation::Current().Profile().Flush() ? TRUE : FALSE;
 }

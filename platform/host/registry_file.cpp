@@ -1,9 +1,6 @@
 #include "registry_file.h"
 
-#include "profile_cache.h"
 #include "utf8.h"
-
-#include <unordered_map>
 
 namespace host {
 namespace {
@@ -335,49 +332,6 @@ const RegistryValue *RegistryFile::Value(const RegistryKey &key, std::u16string_
 {
     auto it = key.values.find(FoldRegistryName(name));
     return it == key.values.end() ? nullptr : &it->second;
-}
-
-namespace {
-
-struct CachedRegistry {
-    FileStamp stamp;
-    std::shared_ptr<const RegistryFile> file;
-};
-
-std::unordered_map<std::string, CachedRegistry> &RegistryCache()
-{
-    static std::unordered_map<std::string, CachedRegistry> cache;
-    return cache;
-}
-
-}  // namespace
-
-std::shared_ptr<const RegistryFile> LoadRegistry(const std::string &unix_path)
-{
-    auto &cache = RegistryCache();
-    struct stat st;
-    if (stat(unix_path.c_str(), &st) != 0) {
-        cache.erase(unix_path);
-        return nullptr;
-    }
-    auto it = cache.find(unix_path);
-    if (it != cache.end() && it->second.stamp == StampOf(st)) return it->second.file;
-    std::string text;
-    if (!ReadWholeFile(unix_path, &text, &st)) {
-        cache.erase(unix_path);
-        return nullptr;
-    }
-    CachedRegistry entry;
-    entry.stamp = StampOf(st);
-    entry.file = RegistryFile::Parse(text);
-    auto file = entry.file;
-    cache[unix_path] = std::move(entry);
-    return file;
-}
-
-void ForgetRegistries()
-{
-    RegistryCache().clear();
 }
 
 }  // namespace host

@@ -47,11 +47,6 @@ private:
     RegistryKey root_;
 };
 
-// The hive in a file, parsed again only when the file changes; null when
-// the file cannot be read.
-std::shared_ptr<const RegistryFile> LoadRegistry(const std::string &unix_path);
-void ForgetRegistries();
-
 }  // namespace host
 
 #endif

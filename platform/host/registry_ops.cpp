@@ -1,20 +1,17 @@
-// The registry operations, read only, on HKEY_LOCAL_MACHINE as the prefix's
-// system.reg holds it.
-#include "ansi_code_page.h"
-#include "prefix.h"
-#include "registry_file.h"
+// The registry operations, read only, on HKEY_LOCAL_MACHINE as the
+// installation's hive holds it (system.reg of a prefix, SYSTEM.DAT of a
+// Windows 9x drive).
+#include "installation.h"
+#include "registry_hive.h"
 #include "win32_api.h"
 
 #include <cstring>
 #include <memory>
 #include <unordered_set>
-#include <vector>
 
 struct HKEY__ {
-    std::shared_ptr<const host::RegistryFile> file;
-    const host::RegistryKey *key = nullptr;
-    std::vector<const host::RegistryKey *> subkeys;  // filled at the first enumeration
-    bool listed = false;
+    std::shared_ptr<const host::RegistryHive> hive;
+    host::HiveKey key = nullptr;
 };
 
 namespace {
@@ -28,31 +25,17 @@ std::unordered_set<HKEY> &OpenKeys()
     return keys;
 }
 
-std::u16string Widen(const char *ansi)
-{
-    return host::AnsiCodePage().ToUtf16(ansi ? ansi : "");
-}
-
-std::string Narrow(std::u16string_view text)
-{
-    return host::AnsiCodePage().FromUtf16(text);
-}
-
 // The hive and key that a handle stands for.
-bool Resolve(HKEY key, std::shared_ptr<const host::RegistryFile> *file, const host::RegistryKey **node)
+bool Resolve(HKEY key, std::shared_ptr<const host::RegistryHive> *hive, host::HiveKey *node)
 {
     if (key == HKEY_LOCAL_MACHINE) {
-        std::string path = host::PrefixRoot() + "/system.reg";
-        *file = host::LoadRegistry(path);
-        if (!*file) {
-            host::ReportUnusablePrefix(host::PrefixRoot(), "its system.reg cannot be read");
-            return false;
-        }
-        *node = &(*file)->Root();
+        *hive = host::Installation::Current().Machine();
+        if (!*hive) return false;
+        *node = (*hive)->Root();
         return true;
     }
     if (!OpenKeys().count(key)) return false;
-    *file = key->file;
+    *hive = key->hive;
     *node = key->key;
     return true;
 }
@@ -68,18 +51,18 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
 {
     if (!result) return ERROR_INVALID_HANDLE;
     *result = nullptr;
-    std::shared_ptr<const host::RegistryFile> file;
-    const host::RegistryKey *node = nullptr;
-    if (!Resolve(key, &file, &node)) return key == HKEY_LOCAL_MACHINE ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
+    std::shared_ptr<const host::RegistryHive> hive;
+    host::HiveKey node = nullptr;
+    if (!Resolve(key, &hive, &node)) return key == HKEY_LOCAL_MACHINE ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
     // The platform refuses a path that starts with '\' and answers a path
     // longer than its limit as one that does not fit.
-    std::u16string path = Widen(subkey);
-    if (!path.empty() && path[0] == u'\\') return kErrorBadPathname;
+    std::string_view path = subkey ? subkey : "";
+    if (!path.empty() && path[0] == '\\') return kErrorBadPathname;
     if (path.size() > kMaxKeyPath) return ERROR_MORE_DATA;
-    const host::RegistryKey *found = file->Find(*node, path);
+    host::HiveKey found = hive->Find(node, path);
     if (!found) return ERROR_FILE_NOT_FOUND;
     HKEY handle = new HKEY__;
-    handle->file = file;
+    handle->hive = std::move(hive);
     handle->key = found;
     OpenKeys().insert(handle);
     *result = handle;
@@ -88,22 +71,11 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
 
 LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size)
 {
-    std::shared_ptr<const host::RegistryFile> file;
-    const host::RegistryKey *node = nullptr;
-    if (!Resolve(key, &file, &node)) return ERROR_INVALID_HANDLE;
-    std::vector<const host::RegistryKey *> local;
-    std::vector<const host::RegistryKey *> *list = &local;
-    if (key != HKEY_LOCAL_MACHINE) {
-        list = &key->subkeys;
-        if (!key->listed) {
-            for (const auto &child : node->subkeys) list->push_back(child.second.get());
-            key->listed = true;
-        }
-    } else {
-        for (const auto &child : node->subkeys) list->push_back(child.second.get());
-    }
-    if (index >= list->size()) return ERROR_NO_MORE_ITEMS;
-    std::string text = Narrow((*list)[index]->name);
+    std::shared_ptr<const host::RegistryHive> hive;
+    host::HiveKey node = nullptr;
+    if (!Resolve(key, &hive, &node)) return ERROR_INVALID_HANDLE;
+    std::string text;
+    if (!hive->SubkeyName(node, index, &text)) return ERROR_NO_MORE_ITEMS;
     if (!name || text.size() >= size) return ERROR_MORE_DATA;
     std::memcpy(name, text.data(), text.size());
     name[text.size()] = '\0';
@@ -112,29 +84,27 @@ LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size)
 
 LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
 {
-    std::shared_ptr<const host::RegistryFile> file;
-    const host::RegistryKey *node = nullptr;
-    if (!Resolve(key, &file, &node)) return ERROR_INVALID_HANDLE;
+    std::shared_ptr<const host::RegistryHive> hive;
+    host::HiveKey node = nullptr;
+    if (!Resolve(key, &hive, &node)) return ERROR_INVALID_HANDLE;
     if (data && !size) return ERROR_INVALID_HANDLE;
-    const host::RegistryValue *value = file->Value(*node, Widen(value_name));
-    if (!value) {
+    uint32_t stored_type = 0;
+    std::string bytes;
+    if (!hive->Value(node, value_name ? value_name : "", &stored_type, &bytes)) {
         if (type) *type = REG_NONE;
         return ERROR_FILE_NOT_FOUND;
     }
-    if (type) *type = value->type;
+    if (type) *type = stored_type;
 
-    std::string bytes;
-    bool needs_nul = false;
-    if (IsString(value->type)) {
-        // Strings come in the ANSI code page; one stored without its NUL
-        // gets one where the buffer has room for it, not counted in the size.
-        bytes = host::AnsiCodePage().FromUtf16(reinterpret_cast<const unsigned char *>(value->data.data()),
-                                               value->data.size(), false);
-        needs_nul = bytes.empty() || bytes.back() != '\0';
-    } else {
-        bytes = value->data;
-    }
+    // A string stored without its NUL gets one: on Windows 9x it counts and
+    // must fit; Wine adds it only where the buffer has room beyond the text.
+    bool needs_nul = IsString(stored_type) && (bytes.empty() || bytes.back() != '\0');
     DWORD length = static_cast<DWORD>(bytes.size());
+    if (needs_nul && hive->NulMustFit()) {
+        bytes.push_back('\0');
+        length = static_cast<DWORD>(bytes.size());
+        needs_nul = false;
+    }
     LONG status = ERROR_SUCCESS;
     if (data) {
         if (length > *size) {

@@ -1,6 +1,6 @@
 #include "registry_win9x.h"
 
-#include "codepage.h"
+#include "code_page.h"
 #include "registry_win9x_check.h"
 
 #include <libcreg.h>
@@ -22,25 +22,18 @@ namespace {
 // reader: how two names compare without letter case. Names are read and
 // answered as the bytes the file stores, and compared here, not by libcreg:
 // its look-ups by name (version 20200725) find wrong keys ("Key6" finds a
-// sibling "Key7"). Code page 1252 folds ASCII and its accented letters;
-// other code pages fold ASCII letters only, until their own tables come.
+// sibling "Key7"). Letter case folds by the code page's rules
+// (CodePage::FoldCase).
 class NameRules {
 public:
-    explicit NameRules(int ascii_codepage) : codepage_(ascii_codepage) {}
+    explicit NameRules(int ascii_codepage) : code_page_(CodePage::ForNumber(static_cast<unsigned>(ascii_codepage))) {}
     // What libcreg decodes names with for its UTF-8 answers, which the
     // reader does not use; 1252 maps every byte, so no name fails to load.
     int LibcregCodepage() const { return 1252; }
-    std::string Fold(std::string_view name) const
-    {
-        if (codepage_ == 1252) return FoldCase(name);
-        std::string out(name);
-        for (char &c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return out;
-    }
+    std::string Fold(std::string_view name) const { return code_page_.FoldCase(name); }
 
 private:
-    int codepage_;
+    const CodePage &code_page_;
 };
 
 // More subkeys than this under one key are not enumerated: no real
@@ -147,6 +140,8 @@ public:
     }
 
     HiveKey Root() const override { return root_.get(); }
+    // Windows 9x hands a string stored without its NUL out with one.
+    bool NulMustFit() const override { return true; }
 
     HiveKey Find(HiveKey from, std::string_view path) const override
     {

@@ -2,7 +2,7 @@
 
 #include "codepage.h"
 #include "paths.h"
-#include "prefix.h"
+#include "installation.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -68,12 +68,6 @@ void RemoveLeftovers(const std::string &folder, const std::string &name)
 
 }  // namespace
 
-SystemProfile &SystemProfile::Get()
-{
-    static SystemProfile profile;
-    return profile;
-}
-
 SystemProfile::~SystemProfile()
 {
     Flush();
@@ -95,15 +89,16 @@ const ProfileDocument *SystemProfile::Pending(const std::string &unix_path) cons
 bool SystemProfile::Begin()
 {
     if (held_) return true;
-    std::optional<std::string> path = UnixPathOf(SystemProfileName());
+    Installation &installation = Installation::Current();
+    std::optional<std::string> path = UnixPathOf(installation.SystemProfileName());
     if (!path) {
-        ReportUnusablePrefix(PrefixRoot(), "it has no drive C: with a Windows folder");
+        installation.ReportUnusable("it has no drive C: with a Windows folder");
         return false;
     }
     std::string folder = path->substr(0, path->rfind('/'));
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
-        ReportUnusablePrefix(PrefixRoot(), "its Windows folder cannot be opened");
+        installation.ReportUnusable("its Windows folder cannot be opened");
         return false;
     }
     while (flock(fd, LOCK_EX) != 0) {
@@ -200,7 +195,7 @@ bool SystemProfile::WriteOut()
         unlink(temp.c_str());
         return false;
     }
-    ForgetProfile(path_);
+    profiles_.Forget(path_);
     fsync(folder_fd_);
     return true;
 }

@@ -21,8 +21,12 @@ namespace host {
 
 class SystemProfile {
 public:
-    static SystemProfile &Get();
+    // The system profile of the installation whose parsed files `profiles`
+    // holds: the copy this process replaces is dropped from it at once.
+    explicit SystemProfile(ProfileCache &profiles) : profiles_(profiles) {}
     ~SystemProfile();
+    SystemProfile(const SystemProfile &) = delete;
+    SystemProfile &operator=(const SystemProfile &) = delete;
 
     // One write: key = value, a key deleted (value null), or a section
     // deleted (key and value null). False when win.ini cannot be written or
@@ -42,11 +46,11 @@ public:
     unsigned long HoldGeneration() const { return hold_generation_; }
 
 private:
-    SystemProfile() = default;
     bool Begin();
     bool WriteOut();
     void Release();
 
+    ProfileCache &profiles_;
     bool held_ = false;
     unsigned long hold_generation_ = 0;
     bool dirty_ = false;
