@@ -1,0 +1,212 @@
+#!/usr/bin/env python3
+"""Whole runs of the host program on Windows 95/98/Me drive folders.
+
+Each case makes a drive (MSDOS.SYS, the Windows folder with its SYSTEM.DAT,
+made by tests/tools/creg_write.py, and WIN.INI) and a kit, runs the program
+with WIN9X_DRIVE naming the drive and its boxes answered through a pipe, and
+checks the exit code, the report shown, the lines on standard error, and
+WIN.INI: its exact text, or its bytes unchanged.
+
+    run_drive.py --program build/host/pfmsetup --case NAME [--work DIR]
+    run_drive.py --list
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, "tests", "tools"))
+
+import creg_write  # noqa: E402
+
+SUCCESS = "are now registered"
+FAILURE = "could not be registered"
+MSDOS_SYS = b"[Paths]\r\nWinDir=C:\\WINDOWS\r\nWinBootDir=C:\\WINDOWS\r\nHostWinBootDrv=C\r\n\r\n[Options]\r\nBootGUI=1\r\n"
+VERSION_98SE = '[Software\\Microsoft\\Windows\\CurrentVersion]\n"VersionNumber"="4.10.2222"\n'
+PRINTERS = "System\\CurrentControlSet\\Control\\Print\\Printers"
+KIT = (b"[PrinterInfo]\r\noem=Maker\r\nPSKit=Kit\r\nNumberOfModel=2\r\nModel1=Kit PS\r\nModel2=Other PS\r\n"
+       b"[PostScript]\r\nsoftfont1=ONE_____.PFM\r\nsoftfont2=TWO_____.PFM\r\n"
+       b"[Pscript TrueType Substitutions]\r\nArial=Kit Sans\r\n")
+WIN_INI = b"[windows]\r\nload=\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n"
+
+
+def printers(*entries):
+    """Printer keys in the order given: (name, driver, port)."""
+    text = "[%s]\n\"StartOnBoot\"=dword:00000001\n" % PRINTERS
+    for name, driver, port in entries:
+        text += "[%s\\%s]\n\"Printer Driver\"=\"%s\"\n\"Port\"=\"%s\"\n" % (PRINTERS, name, driver, port)
+    return text
+
+
+def registry(text):
+    return creg_write.build(creg_write.parse_description(text.encode("latin-1")))
+
+
+def port_section(port, windows="C:\\WINDOWS"):
+    return ("[PostScript,%s]\r\nSoftfonts=2\r\nsoftfont1=%s\\SYSTEM\\ONE_____.PFM\r\n"
+            "softfont2=%s\\SYSTEM\\TWO_____.PFM\r\n" % (port, windows, windows)).encode()
+
+
+SUBSTITUTIONS = b"[Pscript TrueType Substitutions]\r\nArial=Kit Sans\r\n"
+
+
+class Case:
+    def __init__(self, files, expect_win_ini=None, report=SUCCESS, err=None, env=None, drive=None,
+                 win_ini_path="WINDOWS/WIN.INI", modes=None):
+        self.files = files                  # path below the drive -> bytes
+        self.expect_win_ini = expect_win_ini  # None: unchanged
+        self.report = report
+        self.err = err                      # a text standard error must hold, or None for nothing
+        self.env = env or {}
+        self.drive = drive                  # what WIN9X_DRIVE names, relative to the work folder
+        self.win_ini_path = win_ini_path
+        self.modes = modes or {}
+
+
+def drive98(reg=printers(("Office", "Kit PS", "LPT1:")), win_ini=WIN_INI, extra=None, msdos=MSDOS_SYS):
+    files = {"WINDOWS/SYSTEM.DAT": registry(VERSION_98SE + reg), "WINDOWS/WIN.INI": win_ini}
+    if msdos is not None:
+        files["MSDOS.SYS"] = msdos
+    files.update(extra or {})
+    return files
+
+
+def written(*ports):
+    return WIN_INI + b"".join(port_section(p) for p in ports) + SUBSTITUTIONS
+
+
+CASES = {
+    # Printers come in the order the file holds them, not sorted by name.
+    "enumeration_order": Case(
+        drive98(printers(("Zeta", "Kit PS", "LPT3:"), ("alpha", "Other PS", "LPT1:"), ("Mid", "Kit PS", "LPT2:"),
+                         ("Beta", "None PS", "COM1:"))),
+        written("LPT3", "LPT1", "LPT2")),
+    # Names found whatever their letter case; win.ini keeps the name it has.
+    "letter_case": Case(
+        {"msdos.sys": MSDOS_SYS, "windows/system.dat": registry(VERSION_98SE + printers(("P", "Kit PS", "LPT1:"))),
+         "windows/win.ini": WIN_INI},
+        written("LPT1"), win_ini_path="windows/win.ini"),
+    # MSDOS.SYS names the Windows folder and its spelling.
+    "windir_named": Case(
+        {"MSDOS.SYS": MSDOS_SYS.replace(b"C:\\WINDOWS", b"C:\\Win98"),
+         "WIN98/SYSTEM.DAT": registry(VERSION_98SE + printers(("P", "Kit PS", "LPT1:"))), "WIN98/WIN.INI": WIN_INI},
+        WIN_INI + port_section("LPT1", "C:\\Win98") + SUBSTITUTIONS, win_ini_path="WIN98/WIN.INI"),
+    # Where MSDOS.SYS is absent, binary, too large or names no WinDir: C:\WINDOWS.
+    "no_msdos_sys": Case(drive98(msdos=None), written("LPT1")),
+    "msdos_sys_binary": Case(drive98(msdos=b"\xeb\x3c\x90MSDOS5.0\x00\x02" * 40), written("LPT1")),
+    "msdos_sys_10mb": Case(drive98(msdos=b"[Paths]\r\nWinDir=C:\\NOWHERE\r\n" + b";" * (10 << 20)), written("LPT1")),
+    "msdos_sys_no_paths": Case(drive98(msdos=b"[Options]\r\nBootGUI=1\r\n"), written("LPT1")),
+    # No win.ini yet: it is made as WIN.INI.
+    "no_win_ini": Case({k: v for k, v in drive98().items() if k != "WINDOWS/WIN.INI"},
+                       port_section("LPT1") + SUBSTITUTIONS),
+    # Versions of the family; a code page the host does not know reads as 1252.
+    "windows_95": Case(drive98(reg=printers(("P", "Kit PS", "LPT1:")) + VERSION_98SE.replace("4.10.2222", "4.00.950")),
+                       written("LPT1")),
+    "acp_65001": Case(drive98(reg=printers(("P", "Kit PS", "LPT1:")) +
+                              '[System\\CurrentControlSet\\Control\\Nls\\Codepage]\n"ACP"="65001"\n'), written("LPT1")),
+    "acp_abc": Case(drive98(reg=printers(("P", "Kit PS", "LPT1:")) +
+                            '[System\\CurrentControlSet\\Control\\Nls\\Codepage]\n"ACP"="abc"\n'), written("LPT1")),
+    # What cannot be used: the failure report, a line naming the path, nothing written.
+    "missing_path": Case({}, report=FAILURE, err="does not exist", drive="nowhere"),
+    "drive_is_file": Case({"disk": b"not a drive"}, report=FAILURE, err="is not a folder", drive="drive/disk"),
+    "no_windows_folder": Case({"MSDOS.SYS": b"", "AUTOEXEC.BAT": b"@echo off\r\n"}, report=FAILURE,
+                              err="has no WINDOWS folder"),
+    "windir_missing": Case(drive98(msdos=MSDOS_SYS.replace(b"C:\\WINDOWS", b"C:\\WIN98")), report=FAILURE,
+                           err="names C:\\WIN98 as the Windows folder"),
+    "no_system_dat": Case({"WINDOWS/WIN.INI": WIN_INI}, report=FAILURE, err="has no SYSTEM.DAT"),
+    "system_dat_empty": Case(drive98(extra={"WINDOWS/SYSTEM.DAT": b""}), report=FAILURE, err="SYSTEM.DAT"),
+    "system_dat_not_creg": Case(drive98(extra={"WINDOWS/SYSTEM.DAT": b"REGEDIT4\r\n" * 100}), report=FAILURE,
+                                err="SYSTEM.DAT"),
+    "nt_drive": Case({"WINDOWS/system32/config/SYSTEM": b"regf", "WINDOWS/WIN.INI": WIN_INI}, report=FAILURE,
+                     err="Windows NT"),
+    "no_matching_printer": Case(drive98(printers(("P", "Unknown PS", "LPT1:"))), report=FAILURE),
+    # The read-only attribute (a drive mounted on Linux shows it as a file
+    # without write permission): the failure report, the file unchanged.
+    "read_only_win_ini": Case(drive98(), report=FAILURE, modes={"WINDOWS/WIN.INI": 0o444}),
+}
+
+
+def make_drive(root, files, modes):
+    os.makedirs(root, exist_ok=True)
+    for path, data in files.items():
+        full = os.path.join(root, *path.split("/"))
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(data)
+    for path, mode in modes.items():
+        os.chmod(os.path.join(root, *path.split("/")), mode)
+
+
+def run_case(program, name, work):
+    c = CASES[name]
+    shutil.rmtree(work, ignore_errors=True)
+    drive = os.path.join(work, "drive")
+    kit = os.path.join(work, "kit")
+    make_drive(drive, c.files, c.modes)
+    os.makedirs(kit)
+    with open(os.path.join(kit, "pfmsetup.ini"), "wb") as f:
+        f.write(KIT)
+    shutil.copy(os.path.join(os.path.dirname(program), "pfmres.dll"), kit)
+    win_ini = os.path.join(drive, *c.win_ini_path.split("/"))
+    before = open(win_ini, "rb").read() if os.path.isfile(win_ini) else None
+    folder = os.path.dirname(win_ini)
+    entries = set(os.listdir(folder)) if os.path.isdir(folder) else set()
+    snapshot = {p: open(os.path.join(drive, *p.split("/")), "rb").read() for p in c.files if p != c.win_ini_path}
+
+    env = dict(os.environ)
+    env.pop("WINEPREFIX", None)
+    env.update({"WIN9X_DRIVE": os.path.join(work, c.drive) if c.drive else drive, "LC_ALL": "C.UTF-8",
+                "XDG_RUNTIME_DIR": work})
+    env.update(c.env)
+    r = subprocess.run([program], input=b"ok\nok\n", cwd=kit, env=env, stdout=subprocess.PIPE,
+                       stderr=subprocess.PIPE, timeout=120)
+    out, err = r.stdout.decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")
+    problems = []
+    if r.returncode != 1:
+        problems.append("exit code %d, not 1" % r.returncode)
+    if c.report not in out:
+        problems.append("the report %r was not shown" % c.report)
+    err_lines = [line for line in err.splitlines() if line.strip()]
+    if c.err is None and err_lines:
+        problems.append("standard error holds %r" % err_lines)
+    if c.err is not None and not (len(err_lines) == 1 and c.err in err_lines[0] and "pfmsetup:" in err_lines[0]):
+        problems.append("standard error is %r, not one line with %r" % (err_lines, c.err))
+    after = open(win_ini, "rb").read() if os.path.isfile(win_ini) else None
+    expected = before if c.expect_win_ini is None else c.expect_win_ini
+    if after != expected:
+        problems.append("win.ini is\n%r\nnot\n%r" % (after, expected))
+    for path, data in snapshot.items():
+        if open(os.path.join(drive, *path.split("/")), "rb").read() != data:
+            problems.append("%s changed" % path)
+    leftovers = sorted(set(os.listdir(folder)) - entries - {os.path.basename(win_ini)}) if os.path.isdir(folder) else []
+    if leftovers:
+        problems.append("files left in the Windows folder: %r" % leftovers)
+    if problems:
+        print("case %s:\n  %s\n--- output\n%s--- error\n%s" % (name, "\n  ".join(problems), out, err))
+        return 1
+    shutil.rmtree(work, ignore_errors=True)
+    print("case %s: passed" % name)
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program")
+    parser.add_argument("--case")
+    parser.add_argument("--work")
+    parser.add_argument("--list", action="store_true")
+    args = parser.parse_args()
+    if args.list:
+        print(";".join(sorted(CASES)))
+        return 0
+    work = args.work or tempfile.mkdtemp(prefix="pfm9x-")
+    return run_case(args.program, args.case, work)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
