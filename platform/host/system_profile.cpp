@@ -46,22 +46,33 @@ bool WriteAll(int fd, std::string_view data)
     return true;
 }
 
-// Removes the temporary files ("win.ini.XXXXXX") of writers that were
-// killed before they could rename theirs. Called with the folder locked, so
-// no live writer owns one.
-void RemoveLeftovers(const std::string &folder, const std::string &name)
+// The temporary file that a flush writes beside win.ini before renaming it
+// over win.ini. One name, the program's own, for every run: "PFMSETUP" with
+// the extension "$$$" that temporary files of DOS programs carry, a valid
+// 8.3 name on a FAT drive (where the file lands when the Windows folder is
+// one), and no name a user or an editor gives a copy of win.ini. A fixed
+// name is enough because only the writer holding the folder's lock makes
+// the file; it is created exclusively, so nothing that stands under that
+// name already (a link, a folder) is ever written through.
+const char kTemporaryName[] = "PFMSETUP.$$$";
+
+// Removes the temporary file of a writer that was killed before it could
+// rename it. Called with the folder locked, so no live writer owns one.
+// Only the program's own leftover goes: an entry of exactly that name, in
+// any letter case (a FAT drive keeps it in capitals), that is a plain file.
+void RemoveLeftover(int folder_fd)
 {
-    DIR *dir = opendir(folder.c_str());
-    if (!dir) return;
+    int fd = dup(folder_fd);
+    DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0) close(fd);
+        return;
+    }
     while (struct dirent *entry = readdir(dir)) {
-        std::string_view entry_name(entry->d_name);
-        if (entry_name.size() != name.size() + 7 || entry_name[name.size()] != '.') continue;
-        if (!EqualsNoCase(entry_name.substr(0, name.size()), name)) continue;
-        bool temporary = true;
-        for (char c : entry_name.substr(name.size() + 1)) {
-            temporary = temporary && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'));
-        }
-        if (temporary) unlinkat(dirfd(dir), entry->d_name, 0);
+        if (!EqualsNoCase(entry->d_name, kTemporaryName)) continue;
+        struct stat st {};
+        if (fstatat(folder_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            unlinkat(folder_fd, entry->d_name, 0);
     }
     closedir(dir);
 }
@@ -113,7 +124,7 @@ bool SystemProfile::Begin()
         }
     }
 
-    RemoveLeftovers(folder, path->substr(folder.size() + 1));
+    RemoveLeftover(fd);
 
     // win.ini is replaced through a new file in its folder; a file without
     // any write permission carries the read-only attribute.
@@ -167,8 +178,8 @@ bool SystemProfile::Write(const char *section, const char *key, const char *valu
 
 bool SystemProfile::WriteOut()
 {
-    std::string temp = path_ + ".XXXXXX";
-    int fd = mkostemp(&temp[0], O_CLOEXEC);
+    std::string temp = folder_ + "/" + kTemporaryName;
+    int fd = openat(folder_fd_, kTemporaryName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
 
     // Past a file-size limit the write itself must fail, not end the process.
