@@ -1,6 +1,7 @@
 // The registry operations, read only, on HKEY_LOCAL_MACHINE as the prefix's
 // system.reg holds it.
 #include "codepage.h"
+#include "out_of_memory.h"
 #include "prefix.h"
 #include "registry_file.h"
 #include "win32_api.h"
@@ -65,12 +66,11 @@ bool IsString(DWORD type)
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-}  // namespace
-
-LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
+// A registry call that runs out of memory answers as the platform's does
+// when the kernel has none: STATUS_NO_MEMORY, which is
+// ERROR_NOT_ENOUGH_MEMORY to a Win32 caller.
+LONG OpenKey(HKEY key, LPCSTR subkey, PHKEY result)
 {
-    if (!result) return ERROR_INVALID_HANDLE;
-    *result = nullptr;
     std::shared_ptr<const host::RegistryFile> file;
     const host::RegistryKey *node = nullptr;
     if (!Resolve(key, &file, &node)) return key == HKEY_LOCAL_MACHINE ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
@@ -81,29 +81,32 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
     if (path.size() > kMaxKeyPath) return ERROR_MORE_DATA;
     const host::RegistryKey *found = file->Find(*node, path);
     if (!found) return ERROR_FILE_NOT_FOUND;
-    HKEY handle = new HKEY__;
+    auto handle = std::make_unique<HKEY__>();
     handle->file = file;
     handle->key = found;
-    OpenKeys().insert(handle);
-    *result = handle;
+    OpenKeys().insert(handle.get());
+    *result = handle.release();
     return ERROR_SUCCESS;
 }
 
-LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size)
+LONG EnumKey(HKEY key, DWORD index, LPSTR name, DWORD size)
 {
     std::shared_ptr<const host::RegistryFile> file;
     const host::RegistryKey *node = nullptr;
     if (!Resolve(key, &file, &node)) return ERROR_INVALID_HANDLE;
     std::vector<const host::RegistryKey *> local;
     std::vector<const host::RegistryKey *> *list = &local;
+    if (key == HKEY_LOCAL_MACHINE || !key->listed) {
+        for (const auto &child : node->subkeys) local.push_back(child.second.get());
+    }
     if (key != HKEY_LOCAL_MACHINE) {
-        list = &key->subkeys;
+        // Kept only once whole: a listing cut short by want of memory is
+        // made again at the next call.
         if (!key->listed) {
-            for (const auto &child : node->subkeys) list->push_back(child.second.get());
+            key->subkeys = std::move(local);
             key->listed = true;
         }
-    } else {
-        for (const auto &child : node->subkeys) list->push_back(child.second.get());
+        list = &key->subkeys;
     }
     if (index >= list->size()) return ERROR_NO_MORE_ITEMS;
     std::string text = Narrow((*list)[index]->name);
@@ -113,7 +116,7 @@ LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size)
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
+LONG QueryValue(HKEY key, LPCSTR value_name, LPDWORD type, LPBYTE data, LPDWORD size)
 {
     std::shared_ptr<const host::RegistryFile> file;
     const host::RegistryKey *node = nullptr;
@@ -151,6 +154,27 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE
     return status;
 }
 
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
+{
+    if (!result) return ERROR_INVALID_HANDLE;
+    *result = nullptr;
+    return host::AnswerOnOutOfMemory(ERROR_NOT_ENOUGH_MEMORY, [&] { return OpenKey(key, subkey, result); });
+}
+
+LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size)
+{
+    return host::AnswerOnOutOfMemory(ERROR_NOT_ENOUGH_MEMORY, [&] { return EnumKey(key, index, name, size); });
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
+{
+    return host::AnswerOnOutOfMemory(ERROR_NOT_ENOUGH_MEMORY,
+                                     [&] { return QueryValue(key, value_name, type, data, size); });
+}
+
+// Frees what it holds and allocates nothing: no guard.
 LONG RegCloseKey(HKEY key)
 {
     if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;

@@ -1,6 +1,7 @@
 // The version of Windows that the prefix stands for, and its directories,
 // as Wine answers them for that prefix.
 #include "codepage.h"
+#include "out_of_memory.h"
 #include "paths.h"
 #include "prefix.h"
 #include "registry_file.h"
@@ -90,11 +91,8 @@ std::string ProgramFileName()
     return host::Utf8ToCp1252(name);
 }
 
-}  // namespace
-
-BOOL GetVersionExA(LPOSVERSIONINFOA info)
+BOOL VersionOfPrefix(LPOSVERSIONINFOA info)
 {
-    if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return FALSE;
     std::string root = host::PrefixRoot();
 
     // A version chosen for the program, or for every program, in Wine's settings.
@@ -143,16 +141,7 @@ BOOL GetVersionExA(LPOSVERSIONINFOA info)
     return TRUE;
 }
 
-UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
-{
-    const char *dir = host::SystemDirectoryName();
-    UINT length = static_cast<UINT>(std::strlen(dir));
-    if (!buffer || size <= length) return length + 1;
-    std::memcpy(buffer, dir, length + 1);
-    return length;
-}
-
-DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer)
+DWORD CurrentDirectory(DWORD size, LPSTR buffer)
 {
     char cwd[PATH_MAX];
     if (!getcwd(cwd, sizeof cwd)) return 0;
@@ -165,4 +154,26 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer)
     if (!buffer || size <= length) return length + 1;
     std::memcpy(buffer, path->c_str(), length + 1);
     return length;
+}
+
+}  // namespace
+
+BOOL GetVersionExA(LPOSVERSIONINFOA info)
+{
+    if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return FALSE;
+    return host::AnswerOnOutOfMemory(FALSE, [&] { return VersionOfPrefix(info); });
+}
+
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    const char *dir = host::SystemDirectoryName();
+    UINT length = static_cast<UINT>(std::strlen(dir));
+    if (!buffer || size <= length) return length + 1;
+    std::memcpy(buffer, dir, length + 1);
+    return length;
+}
+
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer)
+{
+    return host::AnswerOnOutOfMemory(DWORD{0}, [&] { return CurrentDirectory(size, buffer); });
 }

@@ -1,5 +1,6 @@
 // Text operations in the ANSI code page.
 #include "collation.h"
+#include "out_of_memory.h"
 #include "win32_api.h"
 
 #include <cstdarg>
@@ -10,7 +11,10 @@
 int lstrcmpA(LPCSTR a, LPCSTR b)
 {
     if (!a || !b) return a ? 1 : b ? -1 : 0;
-    return host::CompareLocale(a, b);
+    // The comparison weighs the texts in buffers of its own. Without memory
+    // for them the platform's comparison fails, and lstrcmpA answers 0, as
+    // Wine's does; no write of the run can follow (see out_of_memory.h).
+    return host::AnswerOnOutOfMemory(0, [&] { return host::CompareLocale(a, b); });
 }
 
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src)
