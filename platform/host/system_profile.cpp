@@ -60,10 +60,11 @@ const char kTemporaryName[] = "PFMSETUP.$$$";
 // Removes the temporary file of a writer that was killed before it could
 // rename it. Called with the folder locked, so no live writer owns one.
 // Only the program's own leftover goes: an entry of exactly that name, in
-// any letter case (a FAT drive keeps it in capitals), that is a plain file.
+// any letter case (a FAT drive shows it in the case its mount chooses),
+// that is a plain file.
 void RemoveLeftover(int folder_fd)
 {
-    int fd = dup(folder_fd);
+    int fd = openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
     if (!dir) {
         if (fd >= 0) close(fd);
