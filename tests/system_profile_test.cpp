@@ -44,7 +44,7 @@ TEST(SystemProfile, KeepsPermissionsAndLinesOutsideTheWrites)
     EXPECT_EQ(0, system(("test $(ls -A '" + prefix.prefix + "/drive_c/windows' | wc -l) -eq 2").c_str()));
 }
 
-TEST(SystemProfile, ReadOnlyFileOrFolderFailsTheFirstWrite)
+TEST(SystemProfile, AReadOnlyFileFailsTheFirstWrite)
 {
     TempPrefix prefix;
     prefix.WriteWinIni("[s]\r\nk=v\r\n");
@@ -54,25 +54,45 @@ TEST(SystemProfile, ReadOnlyFileOrFolderFailsTheFirstWrite)
     EXPECT_FALSE(WriteProfileStringA("s", nullptr, nullptr));
     EXPECT_TRUE(FlushSystemProfile());  // nothing was pending
     EXPECT_EQ("[s]\r\nk=v\r\n", prefix.ReadWinIni());
+}
 
-    // A folder that the user may not write: only testable without root's
-    // rights, so a child gives them up first.
-    ASSERT_EQ(0, chmod(prefix.WinIniPath().c_str(), 0644));
-    std::string folder = prefix.prefix + "/drive_c/windows";
-    ASSERT_EQ(0, chmod(prefix.root.c_str(), 0755));
+// Whether the first write of a child succeeds. Root may write any folder,
+// so as root the Windows folder and win.ini are given to an unprivileged
+// user, whom the child becomes: the folder's mode is then what decides.
+// The mode is set before the child starts, so nothing races it.
+bool FirstWriteOfAnUnprivilegedChild(const TempPrefix &prefix, mode_t folder_mode)
+{
+    const std::string folder = prefix.prefix + "/drive_c/windows";
+    const bool root = getuid() == 0;
+    const uid_t user = 65534;
+    if (root) {
+        EXPECT_EQ(0, chown(folder.c_str(), user, user));
+        EXPECT_EQ(0, chown(prefix.WinIniPath().c_str(), user, user));
+    }
+    EXPECT_EQ(0, chmod(folder.c_str(), folder_mode));
     pid_t pid = fork();
     if (pid == 0) {
-        if (getuid() == 0) {
-            if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-        }
+        if (root && (setgid(user) != 0 || setuid(user) != 0)) _exit(3);
         host::ResetHostState();
-        _exit(WriteProfileStringA("s", "k", "new") ? 1 : 0);
+        _exit(WriteProfileStringA("s", "k", "new") ? 1 : 0);  // nothing is flushed
     }
-    ASSERT_EQ(0, chmod(folder.c_str(), 0555));
     int status = ChildStatus(pid);
     chmod(folder.c_str(), 0755);
     EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_NE(3, WEXITSTATUS(status)) << "the child could not give up root's rights";
+    return WIFEXITED(status) && WEXITSTATUS(status) == 1;
+}
+
+TEST(SystemProfile, AFolderThatTheUserMayNotWriteFailsTheFirstWrite)
+{
+    TempPrefix prefix;
+    prefix.WriteWinIni("[s]\r\nk=v\r\n");
+    ASSERT_EQ(0, chmod(prefix.root.c_str(), 0755));
+    prefix.Enter();
+    // The same child writes when the folder is the user's to write: what it
+    // is refused below is refused for the folder's mode alone.
+    EXPECT_TRUE(FirstWriteOfAnUnprivilegedChild(prefix, 0755));
+    EXPECT_FALSE(FirstWriteOfAnUnprivilegedChild(prefix, 0555));
     EXPECT_EQ("[s]\r\nk=v\r\n", prefix.ReadWinIni());
 }
 

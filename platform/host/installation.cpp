@@ -29,11 +29,19 @@ Installation &Installation::Current()
 {
     std::unique_ptr<Installation> &current = Slot();
     if (!current) {
-        opening = true;
+        // Cleared however the opening ends (memory can run out in it).
+        struct Opening {
+            Opening() { opening = true; }
+            ~Opening() { opening = false; }
+        } scope;
         current = Open();
-        opening = false;
     }
     return *current;
+}
+
+Installation *Installation::IfOpen()
+{
+    return opening ? nullptr : Slot().get();
 }
 
 bool Installation::Opening()

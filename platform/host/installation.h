@@ -47,6 +47,9 @@ public:
     static Installation &Current();
     // Flushes the pending win.ini and forgets the installation.
     static void Reset();
+    // The installation when one is open, without opening one; null while
+    // it is being opened.
+    static Installation *IfOpen();
 
     virtual ~Installation();
 

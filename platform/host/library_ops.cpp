@@ -3,6 +3,7 @@
 // run; its string resources are read from the file as the loader would map
 // it.
 #include "library_search.h"
+#include "out_of_memory.h"
 #include "pe_strings.h"
 #include "win32_api.h"
 
@@ -33,9 +34,7 @@ LoadedLibrary *Find(HMODULE handle)
     return nullptr;
 }
 
-}  // namespace
-
-HMODULE LoadLibraryA(LPCSTR file)
+HMODULE Load(LPCSTR file)
 {
     if (!file) return nullptr;
     auto path = host::FindLibraryFile(file);
@@ -55,10 +54,8 @@ HMODULE LoadLibraryA(LPCSTR file)
     return reinterpret_cast<HMODULE>(it->second.get());
 }
 
-int LoadStringA(HINSTANCE library, UINT id, LPSTR buffer, int size)
+int LoadText(HINSTANCE library, UINT id, LPSTR buffer, int size)
 {
-    if (size == 0) return -1;
-    if (!buffer) return 0;
     std::optional<std::u16string> text;
     {
         std::lock_guard<std::mutex> guard(libraries_lock);
@@ -66,6 +63,29 @@ int LoadStringA(HINSTANCE library, UINT id, LPSTR buffer, int size)
     }
     return host::CopyStringResource(text ? *text : std::u16string(), buffer, size);
 }
+
+}  // namespace
+
+HMODULE LoadLibraryA(LPCSTR file)
+{
+    return host::AnswerOnOutOfMemory(static_cast<HMODULE>(nullptr), [&] { return Load(file); });
+}
+
+// A text that cannot be read for want of memory is answered as one that is
+// not there: an empty text and 0.
+int LoadStringA(HINSTANCE library, UINT id, LPSTR buffer, int size)
+{
+    if (size == 0) return -1;
+    if (!buffer) return 0;
+    return host::AnswerOnOutOfMemory(
+        [&] {
+            if (size > 0) buffer[0] = '\0';
+            return 0;
+        },
+        [&] { return LoadText(library, id, buffer, size); });
+}
+
+// Frees what it holds and allocates nothing: no guard.
 
 BOOL FreeLibrary(HMODULE library)
 {

@@ -34,6 +34,11 @@ bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *
 {
     int fd = open(unix_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
+    // Closed however the read ends, also when memory runs out.
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
     bool ok = fstat(fd, st) == 0 && S_ISREG(st->st_mode);
     out->clear();
     if (ok && st->st_size > 0) out->reserve(static_cast<std::size_t>(st->st_size));
@@ -45,7 +50,6 @@ bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *
         if (n <= 0) break;
         out->append(buffer, static_cast<std::size_t>(n));
     }
-    close(fd);
     return ok;
 }
 
@@ -78,9 +82,12 @@ const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
             entries_.erase(unix_path);
             return nullptr;
         }
+        // Parsed before the entry changes: a parse that runs out of memory
+        // leaves the entry as it was, to be parsed again next time.
+        auto document = std::make_unique<const ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
         entry = &entries_[unix_path];
         entry->stamp = StampOf(st);
-        entry->document = std::make_unique<const ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
+        entry->document = std::move(document);
     }
     entry->checked_tick = tick;
     last_path_ = unix_path;

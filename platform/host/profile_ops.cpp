@@ -2,6 +2,7 @@
 // profile, with the platform's rules for defaults, quotes, cut values and
 // section listings.
 #include "installation.h"
+#include "out_of_memory.h"
 #include "platform/platform.h"
 
 #include <cstdlib>
@@ -125,19 +126,7 @@ DWORD GetString(const char *section, const char *key, const char *def, char *buf
     return HandOut(buffer, run, n);
 }
 
-}  // namespace
-
-DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size, LPCSTR file)
-{
-    return GetString(section, key, def, buffer, size, file);
-}
-
-DWORD GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
-{
-    return GetString(section, key, def, buffer, size, host::Installation::Current().SystemProfileName().c_str());
-}
-
-UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT def, LPCSTR file)
+UINT IntValue(LPCSTR section, LPCSTR key, INT def, LPCSTR file)
 {
     // The value is read as a text of at most 29 characters, then as an
     // integer: white space, a sign, a 0x, 0o or 0b prefix, digits up to the
@@ -177,7 +166,7 @@ UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT def, LPCSTR file)
     return minus ? 0u - total : total;
 }
 
-DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file)
+DWORD SectionLines(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file)
 {
     if (!section || !buffer) return 0;
     // The platform answers a buffer of nothing with size - 2, writing nothing.
@@ -213,11 +202,52 @@ DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR
     return size - 2;
 }
 
-BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value)
+// What a read that ran out of memory hands out: an empty text (an empty
+// list for a section, which ends in two NULs), and 0.
+DWORD NothingRead(char *buffer, DWORD size)
 {
-    return host::Installation::Current().Profile().Write(section, key, value) ? TRUE : FALSE;
+    if (buffer && size > 0) buffer[0] = '\0';
+    if (buffer && size > 1) buffer[1] = '\0';
+    return 0;
 }
 
+}  // namespace
+
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size, LPCSTR file)
+{
+    return host::AnswerOnOutOfMemory([&] { return NothingRead(buffer, size); },
+                                     [&] { return GetString(section, key, def, buffer, size, file); });
+}
+
+DWORD GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR buffer, DWORD size)
+{
+    return host::AnswerOnOutOfMemory([&] { return NothingRead(buffer, size); }, [&] {
+        return GetString(section, key, def, buffer, size, host::Installation::Current().SystemProfileName().c_str());
+    });
+}
+
+// A number that cannot be read for want of memory is the default, as one
+// that is not there.
+UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT def, LPCSTR file)
+{
+    return host::AnswerOnOutOfMemory(static_cast<UINT>(def), [&] { return IntValue(section, key, def, file); });
+}
+
+DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR file)
+{
+    return host::AnswerOnOutOfMemory([&] { return NothingRead(buffer, size); },
+                                     [&] { return SectionLines(section, buffer, size, file); });
+}
+
+BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value)
+{
+    return host::AnswerOnOutOfMemory(FALSE, [&] {
+        return host::Installation::Current().Profile().Write(section, key, value) ? TRUE : FALSE;
+    });
+}
+
+// Never throws: memory that runs out while win.ini is written out fails
+// the flush inside.
 BOOL FlushSystemProfile(void)
 {
     return host::Installation::Current().Profile().Flush() ? TRUE : FALSE;

@@ -2,6 +2,7 @@
 // installation's hive holds it (system.reg of a prefix, SYSTEM.DAT of a
 // Windows 9x drive).
 #include "installation.h"
+#include "out_of_memory.h"
 #include "registry_hive.h"
 #include "win32_api.h"
 
@@ -45,12 +46,8 @@ bool IsString(DWORD type)
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-}  // namespace
-
-LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
+LONG OpenKey(HKEY key, LPCSTR subkey, PHKEY result)
 {
-    if (!result) return ERROR_INVALID_HANDLE;
-    *result = nullptr;
     std::shared_ptr<const host::RegistryHive> hive;
     host::HiveKey node = nullptr;
     if (!Resolve(key, &hive, &node)) return key == HKEY_LOCAL_MACHINE ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_HANDLE;
@@ -61,15 +58,15 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
     if (path.size() > kMaxKeyPath) return ERROR_MORE_DATA;
     host::HiveKey found = hive->Find(node, path);
     if (!found) return ERROR_FILE_NOT_FOUND;
-    HKEY handle = new HKEY__;
+    auto handle = std::make_unique<HKEY__>();
     handle->hive = std::move(hive);
     handle->key = found;
-    OpenKeys().insert(handle);
-    *result = handle;
+    OpenKeys().insert(handle.get());
+    *result = handle.release();
     return ERROR_SUCCESS;
 }
 
-LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size)
+LONG EnumKey(HKEY key, DWORD index, LPSTR name, DWORD size)
 {
     std::shared_ptr<const host::RegistryHive> hive;
     host::HiveKey node = nullptr;
@@ -82,7 +79,7 @@ LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size)
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
+LONG QueryValue(HKEY key, LPCSTR value_name, LPDWORD type, LPBYTE data, LPDWORD size)
 {
     std::shared_ptr<const host::RegistryHive> hive;
     host::HiveKey node = nullptr;
@@ -118,6 +115,30 @@ LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE
     return status;
 }
 
+}  // namespace
+
+// A registry call that runs out of memory answers as the platform's does
+// when the kernel has none: STATUS_NO_MEMORY, which is
+// ERROR_NOT_ENOUGH_MEMORY to a Win32 caller.
+LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
+{
+    if (!result) return ERROR_INVALID_HANDLE;
+    *result = nullptr;
+    return host::AnswerOnOutOfMemory(ERROR_NOT_ENOUGH_MEMORY, [&] { return OpenKey(key, subkey, result); });
+}
+
+LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size)
+{
+    return host::AnswerOnOutOfMemory(ERROR_NOT_ENOUGH_MEMORY, [&] { return EnumKey(key, index, name, size); });
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR value_name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size)
+{
+    return host::AnswerOnOutOfMemory(ERROR_NOT_ENOUGH_MEMORY,
+                                     [&] { return QueryValue(key, value_name, type, data, size); });
+}
+
+// Frees what it holds and allocates nothing: no guard.
 LONG RegCloseKey(HKEY key)
 {
     if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;

@@ -1,6 +1,7 @@
 // The version of Windows that the installation stands for, and its
 // directories, as the installation answers them.
 #include "installation.h"
+#include "out_of_memory.h"
 #include "paths.h"
 #include "win32_api.h"
 
@@ -9,13 +10,9 @@
 
 #include <cstring>
 
-BOOL GetVersionExA(LPOSVERSIONINFOA info)
-{
-    if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return FALSE;
-    return host::Installation::Current().Version(info) ? TRUE : FALSE;
-}
+namespace {
 
-UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
+UINT SystemDirectory(LPSTR buffer, UINT size)
 {
     const std::string &dir = host::Installation::Current().SystemDirectory();
     UINT length = static_cast<UINT>(dir.size());
@@ -24,7 +21,7 @@ UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
     return length;
 }
 
-DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer)
+DWORD CurrentDirectory(DWORD size, LPSTR buffer)
 {
     char cwd[PATH_MAX];
     if (!getcwd(cwd, sizeof cwd)) return 0;
@@ -37,4 +34,23 @@ DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer)
     if (!buffer || size <= length) return length + 1;
     std::memcpy(buffer, path->c_str(), length + 1);
     return length;
+}
+
+}  // namespace
+
+BOOL GetVersionExA(LPOSVERSIONINFOA info)
+{
+    if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) return FALSE;
+    return host::AnswerOnOutOfMemory(FALSE, [&] { return host::Installation::Current().Version(info) ? TRUE : FALSE; });
+}
+
+// Opens the installation at the first call, which allocates.
+UINT GetSystemDirectoryA(LPSTR buffer, UINT size)
+{
+    return host::AnswerOnOutOfMemory(UINT{0}, [&] { return SystemDirectory(buffer, size); });
+}
+
+DWORD GetCurrentDirectoryA(DWORD size, LPSTR buffer)
+{
+    return host::AnswerOnOutOfMemory(DWORD{0}, [&] { return CurrentDirectory(size, buffer); });
 }

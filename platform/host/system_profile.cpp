@@ -1,6 +1,7 @@
 #include "system_profile.h"
 
 #include "codepage.h"
+#include "out_of_memory.h"
 #include "paths.h"
 #include "installation.h"
 
@@ -46,25 +47,99 @@ bool WriteAll(int fd, std::string_view data)
     return true;
 }
 
-// Removes the temporary files ("win.ini.XXXXXX") of writers that were
-// killed before they could rename theirs. Called with the folder locked, so
-// no live writer owns one.
-void RemoveLeftovers(const std::string &folder, const std::string &name)
+// The temporary file that a flush writes beside win.ini before renaming it
+// over win.ini. One name, the program's own, for every run: "PFMSETUP" with
+// the extension "$$$" that temporary files of DOS programs carry, a valid
+// 8.3 name on a FAT drive (where the file lands when the Windows folder is
+// one), and no name a user or an editor gives a copy of win.ini. A fixed
+// name is enough because only the writer holding the folder's lock makes
+// the file; it is created exclusively, so nothing that stands under that
+// name already (a link, a folder) is ever written through.
+const char kTemporaryName[] = "PFMSETUP.$$$";
+
+// Removes the temporary file of a writer that was killed before it could
+// rename it. Called with the folder locked, so no live writer owns one.
+// Only the program's own leftover goes: an entry of exactly that name, in
+// any letter case (a FAT drive shows it in the case its mount chooses),
+// that is a plain file.
+void RemoveLeftover(int folder_fd)
 {
-    DIR *dir = opendir(folder.c_str());
-    if (!dir) return;
+    int fd = openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0) close(fd);
+        return;
+    }
     while (struct dirent *entry = readdir(dir)) {
-        std::string_view entry_name(entry->d_name);
-        if (entry_name.size() != name.size() + 7 || entry_name[name.size()] != '.') continue;
-        if (!EqualsNoCase(entry_name.substr(0, name.size()), name)) continue;
-        bool temporary = true;
-        for (char c : entry_name.substr(name.size() + 1)) {
-            temporary = temporary && ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'));
-        }
-        if (temporary) unlinkat(dirfd(dir), entry->d_name, 0);
+        if (!EqualsNoCase(entry->d_name, kTemporaryName)) continue;
+        struct stat st {};
+        if (fstatat(folder_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            unlinkat(folder_fd, entry->d_name, 0);
     }
     closedir(dir);
 }
+
+// A descriptor closed when it goes out of scope, also when memory runs out
+// on the way, unless it was handed on.
+struct Descriptor {
+    int fd = -1;
+    explicit Descriptor(int opened) : fd(opened) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0) close(fd);
+    }
+    int Release()
+    {
+        int handed = fd;
+        fd = -1;
+        return handed;
+    }
+};
+
+// The temporary file while a flush writes it: removed again unless it was
+// renamed into place, whatever ends the write-out. Only a file that this
+// writer made is ever removed here.
+struct TemporaryFile {
+    int folder_fd;
+    int fd = -1;
+    bool made = false;
+    bool placed = false;
+    explicit TemporaryFile(int folder) : folder_fd(folder) {}
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+    bool Create()
+    {
+        fd = openat(folder_fd, kTemporaryName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        made = fd >= 0;
+        return made;
+    }
+    bool Close()
+    {
+        int closing = fd;
+        fd = -1;
+        return close(closing) == 0;
+    }
+    ~TemporaryFile()
+    {
+        if (fd >= 0) close(fd);
+        if (made && !placed) unlinkat(folder_fd, kTemporaryName, 0);
+    }
+};
+
+// Past a file-size limit a write must fail, not end the process: SIGXFSZ
+// is ignored while the file is written.
+struct FileSizeSignalIgnored {
+    struct sigaction previous {};
+    FileSizeSignalIgnored()
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &previous);
+    }
+    ~FileSizeSignalIgnored() { sigaction(SIGXFSZ, &previous, nullptr); }
+};
 
 }  // namespace
 
@@ -96,19 +171,16 @@ bool SystemProfile::Begin()
         return false;
     }
     std::string folder = path->substr(0, path->rfind('/'));
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    Descriptor lock(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (lock.fd < 0) {
         installation.ReportUnusable("its Windows folder cannot be opened");
         return false;
     }
-    while (flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            close(fd);
-            return false;
-        }
+    while (flock(lock.fd, LOCK_EX) != 0) {
+        if (errno != EINTR) return false;
     }
 
-    RemoveLeftovers(folder, path->substr(folder.size() + 1));
+    RemoveLeftover(lock.fd);
 
     // win.ini is replaced through a new file in its folder; a file without
     // any write permission carries the read-only attribute.
@@ -118,17 +190,15 @@ bool SystemProfile::Begin()
     if (existed) writable = writable && (st.st_mode & 0222) != 0 && access(path->c_str(), W_OK) == 0;
     std::string bytes;
     if (writable && existed && !ReadWholeFile(*path, &bytes, &st)) writable = false;
-    if (!writable) {
-        close(fd);
-        return false;
-    }
+    if (!writable) return false;
 
-    folder_fd_ = fd;
-    path_ = *path;
-    folder_ = folder;
+    auto document = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
+    path_ = std::move(*path);
+    folder_ = std::move(folder);
+    folder_fd_ = lock.Release();
     existed_ = existed;
     stat_ = st;
-    document_ = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
+    document_ = std::move(document);
     held_ = true;
     ++hold_generation_;
     dirty_ = false;
@@ -141,6 +211,10 @@ bool SystemProfile::Write(const char *section, const char *key, const char *valu
         Flush();
         return false;
     }
+    // Once memory has run out, nothing more is written until the flush
+    // that ends the run: a win.ini with part of the run's changes would be
+    // worse than none.
+    if (lost_) return false;
     long section_length = CheckedLength(section, "\r\n");
     long key_length = key ? CheckedKeyLength(key) : 0;
     long value_length = value ? CheckedLength(value, "\r\n") : 0;
@@ -162,39 +236,35 @@ bool SystemProfile::Write(const char *section, const char *key, const char *valu
 
 bool SystemProfile::WriteOut()
 {
-    std::string temp = path_ + ".XXXXXX";
-    int fd = mkostemp(&temp[0], O_CLOEXEC);
-    if (fd < 0) return false;
+    TemporaryFile temp(folder_fd_);
+    std::string temp_path = folder_ + "/" + kTemporaryName;
+    if (!temp.Create()) return false;
 
-    // Past a file-size limit the write itself must fail, not end the process.
-    struct sigaction ignore {}, previous {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &previous);
     bool ok = true;
-    document_->SerializeTo([&](std::string_view piece) {
-        if (ok) ok = WriteAll(fd, piece);
-    });
-    sigaction(SIGXFSZ, &previous, nullptr);
+    {
+        FileSizeSignalIgnored ignored;
+        document_->SerializeTo([&](std::string_view piece) {
+            if (ok) ok = WriteAll(temp.fd, piece);
+        });
+    }
 
     if (existed_) {
-        ok = ok && fchmod(fd, stat_.st_mode & 07777) == 0;
+        ok = ok && fchmod(temp.fd, stat_.st_mode & 07777) == 0;
         if (ok && (stat_.st_uid != geteuid() || stat_.st_gid != getegid())) {
             // Keeping the owner needs the right to give files away; without
             // it the file stays the writer's, as any editor leaves it.
-            (void)fchown(fd, stat_.st_uid, stat_.st_gid);
+            (void)fchown(temp.fd, stat_.st_uid, stat_.st_gid);
         }
     } else {
         mode_t mask = umask(0);
         umask(mask);
-        ok = ok && fchmod(fd, 0666 & ~mask) == 0;
+        ok = ok && fchmod(temp.fd, 0666 & ~mask) == 0;
     }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temp.c_str(), path_.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        return false;
-    }
+    ok = ok && fsync(temp.fd) == 0;
+    ok = temp.Close() && ok;
+    ok = ok && rename(temp_path.c_str(), path_.c_str()) == 0;
+    if (!ok) return false;
+    temp.placed = true;
     profiles_.Forget(path_);
     fsync(folder_fd_);
     return true;
@@ -210,11 +280,20 @@ void SystemProfile::Release()
     document_.reset();
 }
 
+void SystemProfile::Abandon() noexcept
+{
+    Release();
+    lost_ = true;
+}
+
 bool SystemProfile::Flush()
 {
-    if (!held_) return true;
-    bool ok = !dirty_ || WriteOut();
+    // After memory ran out the flush writes nothing and fails; it ends that
+    // state. Memory that runs out while the copy is written out fails the
+    // write-out like a full disk.
+    bool ok = !lost_ && (!held_ || !dirty_ || AnswerOnOutOfMemory(false, [this] { return WriteOut(); }));
     Release();
+    lost_ = false;
     return ok;
 }
 

@@ -7,6 +7,10 @@
 // owner kept), then lets the lock go. What is still pending when the
 // process ends is flushed then. A crash at any point leaves either the old
 // file or the new one, whole.
+//
+// When memory runs out in any host operation, the copy is abandoned: the
+// run's writes until the next flush are refused and that flush fails, so
+// win.ini never gets part of a run that could not hold its data.
 #ifndef PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
 #define PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
 
@@ -34,8 +38,12 @@ public:
     bool Write(const char *section, const char *key, const char *value);
 
     // Writes pending changes to disk; true when there were none or they are
-    // now on disk.
+    // now on disk, false (with nothing written) when the copy was abandoned
+    // since the last flush. Never throws.
     bool Flush();
+
+    // Drops the copy and its lock, without writing it: memory ran out.
+    void Abandon() noexcept;
 
     // The copy with pending changes when `unix_path` is win.ini and this
     // process holds it, else null (the file on disk is then current).
@@ -54,6 +62,7 @@ private:
     bool held_ = false;
     unsigned long hold_generation_ = 0;
     bool dirty_ = false;
+    bool lost_ = false;  // abandoned since the last flush
     int folder_fd_ = -1;
     std::string path_;
     std::string folder_;

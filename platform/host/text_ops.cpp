@@ -1,6 +1,7 @@
 // Text operations in the ANSI code page.
 #include "ansi_code_page.h"
 #include "collation.h"
+#include "out_of_memory.h"
 #include "win32_api.h"
 
 #include <cstdarg>
@@ -11,7 +12,10 @@
 int lstrcmpA(LPCSTR a, LPCSTR b)
 {
     if (!a || !b) return a ? 1 : b ? -1 : 0;
-    return host::CompareLocale(host::AnsiCodePage(), a, b);
+    // The comparison weighs the texts in buffers of its own. Without memory
+    // for them the platform's comparison fails, and lstrcmpA answers 0, as
+    // Wine's does; no write of the run can follow (see out_of_memory.h).
+    return host::AnswerOnOutOfMemory(0, [&] { return host::CompareLocale(host::AnsiCodePage(), a, b); });
 }
 
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codepage.h"
+#include "out_of_memory.h"
 #include "win32_api.h"
 #include "window_table.h"
 
@@ -71,30 +72,34 @@ BOOL BringForward(HWND window)
 
 HWND FindWindowA(LPCSTR class_name, LPCSTR title)
 {
-    if (class_name && !IsDialogClass(class_name)) return nullptr;
-    for (const host::BoxEntry &entry : host::LiveBoxEntries()) {
-        if (!title || host::EqualsNoCase(entry.caption, title)) return HandleFor(entry.name);
-    }
-    return nullptr;
+    return host::AnswerOnOutOfMemory(static_cast<HWND>(nullptr), [&]() -> HWND {
+        if (class_name && !IsDialogClass(class_name)) return nullptr;
+        for (const host::BoxEntry &entry : host::LiveBoxEntries()) {
+            if (!title || host::EqualsNoCase(entry.caption, title)) return HandleFor(entry.name);
+        }
+        return nullptr;
+    });
 }
 
 BOOL BringWindowToTop(HWND window)
 {
-    return BringForward(window);
+    return host::AnswerOnOutOfMemory(FALSE, [&] { return BringForward(window); });
 }
 
 BOOL ShowWindow(HWND window, int show)
 {
     // A box on the terminal cannot be hidden, minimised or resized; every
     // other way of showing it brings it forward.
-    if (show == 0) {  // SW_HIDE: says whether it was visible
-        Handle *handle = HandleOf(window);
-        return handle && host::BoxIsWaiting(handle->entry) ? TRUE : FALSE;
-    }
-    return BringForward(window);
+    return host::AnswerOnOutOfMemory(FALSE, [&] {
+        if (show == 0) {  // SW_HIDE: says whether it was visible
+            Handle *handle = HandleOf(window);
+            return handle && host::BoxIsWaiting(handle->entry) ? TRUE : FALSE;
+        }
+        return BringForward(window);
+    });
 }
 
 BOOL SetForegroundWindow(HWND window)
 {
-    return BringForward(window);
+    return host::AnswerOnOutOfMemory(FALSE, [&] { return BringForward(window); });
 }

@@ -6,6 +6,7 @@
 #include "run_program.h"
 #include "test_prefix.h"
 
+#include "platform/host/codepage.h"
 #include "platform/host/profile_document.h"
 
 #include <gtest/gtest.h>
@@ -59,7 +60,7 @@ std::vector<std::string> LeftOverTemps(const std::string &folder)
     if (DIR *d = opendir(folder.c_str())) {
         while (dirent *e = readdir(d)) {
             std::string name = e->d_name;
-            if (name.rfind("win.ini.", 0) == 0) names.push_back(name);
+            if (host::EqualsNoCase(name, "PFMSETUP.$$$")) names.push_back(name);
         }
         closedir(d);
     }

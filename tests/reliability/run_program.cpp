@@ -33,6 +33,11 @@ namespace {
         limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(run.file_size_limit);
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     }
+    if (run.address_space_limit >= 0) {
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(run.address_space_limit);
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    }
     if (run.trace || run.kill_before_syscall > 0) {
         if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(125);
         raise(SIGSTOP);

@@ -1,7 +1,7 @@
 // Runs the host program (pfmsetup) as a separate process on a prefix, with
 // its message boxes answered from a text given in advance, and optionally
 // traced so that it can be killed right before its Nth system call, or
-// run under a file-size limit.
+// run under a file-size or address-space limit.
 #ifndef PFMSETUP_TESTS_RELIABILITY_RUN_PROGRAM_H
 #define PFMSETUP_TESTS_RELIABILITY_RUN_PROGRAM_H
 
@@ -19,6 +19,7 @@ struct ProgramRun {
     std::string runtime_dir;   // XDG_RUNTIME_DIR: where the shown boxes are listed
     std::string answers;       // standard input, e.g. "ok\n\n"
     long long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, -1 for none
+    long long address_space_limit = -1;  // RLIMIT_AS in bytes, -1 for none
     long kill_before_syscall = -1;   // 1-based; -1 runs to the end
     bool trace = false;              // count (and record) system calls
 };
