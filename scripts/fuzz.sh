@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-targets=(profile_fuzz registry_fuzz pe_strings_fuzz install_fuzz)
+targets=(profile_fuzz registry_fuzz pe_strings_fuzz install_fuzz win9x_registry_fuzz)
 if [ "$build" = 1 ]; then
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz --target fuzz_targets

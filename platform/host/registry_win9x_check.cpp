@@ -17,7 +17,7 @@ namespace {
 //     then 28-byte entries, which libcreg reads only up to the tree's size
 //     less 32: name hash (4), parent (12), first subkey
 //     (16) and next sibling (20) as offsets from the tree's start, none
-//     being 0 or 0xFFFFFFFF; the key's record number (u16 at 24) and data
+//     being 0xFFFFFFFF; the key's record number (u16 at 24) and data
 //     block (u16 at 26), 0xFFFF for the root, which has no record;
 //   data blocks "RGDB" up to the end of the file (libcreg reads them all,
 //     whatever the count says), each its size (4) and a 32-byte header, then
@@ -125,9 +125,11 @@ std::string CheckWin9xRegistry(std::string_view file)
     std::vector<bool> reached(tree.size(), false);
     std::vector<uint32_t> pending;
     auto reach = [&](uint32_t offset, std::string *problem) {
-        if (offset == 0 || offset == kNone) return;
+        // Debian's libcreg takes 0 for an offset (into the tree's header,
+        // where it then loops); only 0xFFFFFFFF means none.
+        if (offset == kNone) return;
         if (offset < kTreeHeaderSize || entries_end < kEntrySize || offset > entries_end - kEntrySize) {
-            *problem = At("a key tree offset points past the end of the tree", kTreeStart + offset);
+            *problem = At("a key tree offset points outside the tree's entries", kTreeStart + offset);
             return;
         }
         if (reached[offset]) {

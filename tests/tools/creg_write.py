@@ -15,7 +15,8 @@ the installation's ANSI code page:
 
 A section creates its key and every key above it. Subkeys are stored, and
 so enumerated, in the order their names first appear; key and value names
-keep the letter case of their first appearance. In quoted texts, \\\\ and
+keep the letter case of their first appearance (names merge when equal
+without ASCII letter case). In quoted texts, \\\\ and
 \\" stand for \\ and ".
 
 From the command line:   creg_write.py DESCRIPTION OUT.DAT [--align N]
