@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds the host program, runs it in the example kit against a fresh copy
-# of the example machine (a Wine prefix in Windows 98 mode with three
-# printers), and shows what the run changed in that copy's win.ini.
+# Builds the host program and runs it in the example kit on fresh copies of
+# the example installations, showing what each run changed in win.ini:
+#   prefix   examples/machine, a Wine prefix in Windows 98 mode
+#   drive    examples/win98-drive, a Windows 98 boot drive kept as a folder
+# With no argument it runs on both, one after the other; name one to run on
+# it alone (examples/run.sh drive).
 # The boxes are answered on the terminal; when standard input is not a
 # terminal, the question and the report are answered OK here.
 set -euo pipefail
@@ -11,22 +14,51 @@ scripts/install-deps.sh host
 cmake --preset host >/dev/null
 cmake --build --preset host --target pfmsetup pfmres >/dev/null
 
+kinds=("$@")
+[ ${#kinds[@]} -gt 0 ] || kinds=(prefix drive)
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp -a examples/machine "$work/machine"
-# Wine maps Z: to the host's root; the link is made here, in the copy, so
-# that the repository holds no link that leads out of it.
-ln -s / "$work/machine/dosdevices/z:"
 cp -a examples/kit "$work/kit"
-cd "$work/kit"
-status=0
-if [ -t 0 ]; then
-  WINEPREFIX="$work/machine" "$repo/build/host/pfmsetup" || status=$?
-else
-  printf 'ok\nok\n' | WINEPREFIX="$work/machine" "$repo/build/host/pfmsetup" || status=$?
-fi
-echo
-echo "pfmsetup ended with exit code $status. What changed in win.ini:"
-diff -u --label "win.ini before" --label "win.ini after" \
-  <(tr -d '\r' < "$repo/examples/machine/drive_c/windows/win.ini") \
-  <(tr -d '\r' < "$work/machine/drive_c/windows/win.ini") || true
+
+# Runs the program in the kit folder with the environment given, answering
+# the boxes itself when there is no one at a terminal.
+run() {
+  local status=0
+  if [ -t 0 ]; then
+    (cd "$work/kit" && env "$@" "$repo/build/host/pfmsetup") || status=$?
+  else
+    (cd "$work/kit" && printf 'ok\nok\n' | env "$@" "$repo/build/host/pfmsetup") || status=$?
+  fi
+  echo
+  echo "pfmsetup ended with exit code $status."
+}
+
+# What changed between two win.ini files, line ends aside.
+changes() {
+  diff -u --label "win.ini before" --label "win.ini after" <(tr -d '\r' < "$1") <(tr -d '\r' < "$2") || true
+}
+
+for kind in "${kinds[@]}"; do
+  case "$kind" in
+    prefix)
+      echo "== The Wine prefix examples/machine (WINEPREFIX)"
+      cp -a examples/machine "$work/machine"
+      # Wine maps Z: to the host's root; the link is made here, in the copy,
+      # so that the repository holds no link that leads out of it.
+      ln -s / "$work/machine/dosdevices/z:"
+      run -u WIN9X_DRIVE WINEPREFIX="$work/machine"
+      echo "What changed in its win.ini:"
+      changes examples/machine/drive_c/windows/win.ini "$work/machine/drive_c/windows/win.ini"
+      ;;
+    drive)
+      echo "== The Windows 98 drive examples/win98-drive (WIN9X_DRIVE)"
+      cp -a examples/win98-drive "$work/drive"
+      run WIN9X_DRIVE="$work/drive"
+      echo "What changed in its WINDOWS\\WIN.INI:"
+      changes examples/win98-drive/WINDOWS/WIN.INI "$work/drive/WINDOWS/WIN.INI"
+      ;;
+    *) echo "run.sh: unknown installation '$kind' (prefix, drive)" >&2; exit 2 ;;
+  esac
+  echo
+done

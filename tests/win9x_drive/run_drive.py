@@ -57,15 +57,16 @@ SUBSTITUTIONS = b"[Pscript TrueType Substitutions]\r\nArial=Kit Sans\r\n"
 
 class Case:
     def __init__(self, files, expect_win_ini=None, report=SUCCESS, err=None, env=None, drive=None,
-                 win_ini_path="WINDOWS/WIN.INI", modes=None):
+                 win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None):
         self.files = files                  # path below the drive -> bytes
-        self.expect_win_ini = expect_win_ini  # None: unchanged
+        self.expect_win_ini = expect_win_ini  # bytes, a routine of the bytes before, or None: unchanged
         self.report = report
         self.err = err                      # a text standard error must hold, or None for nothing
         self.env = env or {}
         self.drive = drive                  # what WIN9X_DRIVE names, relative to the work folder
         self.win_ini_path = win_ini_path
         self.modes = modes or {}
+        self.kit = kit                      # the kit's pfmsetup.ini, else KIT
 
 
 def drive98(reg=printers(("Office", "Kit PS", "LPT1:")), win_ini=WIN_INI, extra=None, msdos=MSDOS_SYS):
@@ -76,11 +77,38 @@ def drive98(reg=printers(("Office", "Kit PS", "LPT1:")), win_ini=WIN_INI, extra=
     return files
 
 
+def example_drive():
+    """The example drive of examples/, after checking that its SYSTEM.DAT is
+    what its description makes."""
+    root = os.path.join(REPO, "examples", "win98-drive")
+    files = {}
+    for dirpath, _, names in os.walk(root):
+        for name in names:
+            full = os.path.join(dirpath, name)
+            files[os.path.relpath(full, root).replace(os.sep, "/")] = open(full, "rb").read()
+    with open(os.path.join(REPO, "examples", "win98-drive-registry.txt"), "rb") as f:
+        if creg_write.build(creg_write.parse_description(f.read())) != files["WINDOWS/SYSTEM.DAT"]:
+            raise SystemExit("examples/win98-drive/WINDOWS/SYSTEM.DAT is not what examples/win98-drive-registry.txt makes")
+    return files
+
+
+def example_sections():
+    fonts = [b"EXSR____.PFM", b"EXSB____.PFM", b"EXSI____.PFM", b"EXSBI___.PFM", b"EXMR____.PFM", b"EXMB____.PFM"]
+    out = b""
+    for port in (b"FILE", b"LPT1"):  # the order the drive's registry holds the printers in
+        out += b"[PostScript," + port + b"]\r\nSoftfonts=6\r\n"
+        out += b"".join(b"softfont%d=C:\\WINDOWS\\SYSTEM\\%s\r\n" % (i + 1, f) for i, f in enumerate(fonts))
+    return out + (b"[Pscript TrueType Substitutions]\r\nArial=Example Sans\r\nArial Bold=Example Sans Bold\r\n"
+                  b"Times New Roman=Example Serif\r\nCourier New=Example Mono\r\n")
+
+
 def written(*ports):
     return WIN_INI + b"".join(port_section(p) for p in ports) + SUBSTITUTIONS
 
 
 CASES = {
+    # The example drive and kit, as examples/run.sh runs them.
+    "example_drive": Case(example_drive(), lambda before: before + example_sections(), kit=os.path.join(REPO, "examples", "kit", "pfmsetup.ini")),
     # Printers come in the order the file holds them, not sorted by name.
     "enumeration_order": Case(
         drive98(printers(("Zeta", "Kit PS", "LPT3:"), ("alpha", "Other PS", "LPT1:"), ("Mid", "Kit PS", "LPT2:"),
@@ -150,7 +178,7 @@ def run_case(program, name, work):
     make_drive(drive, c.files, c.modes)
     os.makedirs(kit)
     with open(os.path.join(kit, "pfmsetup.ini"), "wb") as f:
-        f.write(KIT)
+        f.write(open(c.kit, "rb").read() if c.kit else KIT)
     shutil.copy(os.path.join(os.path.dirname(program), "pfmres.dll"), kit)
     win_ini = os.path.join(drive, *c.win_ini_path.split("/"))
     before = open(win_ini, "rb").read() if os.path.isfile(win_ini) else None
@@ -177,7 +205,9 @@ def run_case(program, name, work):
     if c.err is not None and not (len(err_lines) == 1 and c.err in err_lines[0] and "pfmsetup:" in err_lines[0]):
         problems.append("standard error is %r, not one line with %r" % (err_lines, c.err))
     after = open(win_ini, "rb").read() if os.path.isfile(win_ini) else None
-    expected = before if c.expect_win_ini is None else c.expect_win_ini
+    expected = c.expect_win_ini(before) if callable(c.expect_win_ini) else c.expect_win_ini
+    if expected is None:
+        expected = before
     if after != expected:
         problems.append("win.ini is\n%r\nnot\n%r" % (after, expected))
     for path, data in snapshot.items():
