@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs from Debian's packages what the builds and tests need and the
 # machine lacks. Safe to run again: packages already there are left alone.
-#   install-deps.sh host      compiler, CMake, GoogleTest, MinGW binutils
+#   install-deps.sh host      compiler, CMake, GoogleTest, ncurses, MinGW binutils, tmux
 #   install-deps.sh windows   + the MinGW-w64 cross compiler
 #   install-deps.sh wine      + Wine (32-bit), Xvfb and xdotool
 #   install-deps.sh fuzz      + clang with its sanitizer and fuzzer runtime
@@ -10,7 +10,7 @@ set -euo pipefail
 want=()
 for part in "$@"; do
   case "$part" in
-    host) want+=(g++ cmake make libgtest-dev libbenchmark-dev binutils-mingw-w64-i686 python3) ;;
+    host) want+=(g++ cmake make libgtest-dev libbenchmark-dev libncurses-dev binutils-mingw-w64-i686 python3 tmux) ;;
     windows) want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686) ;;
     wine) want+=(wine wine32:i386 xvfb xauth xdotool x11-utils) ;;
     fuzz) want+=(clang libclang-rt-14-dev) ;;
