@@ -2,7 +2,7 @@
 # Installs from Debian's packages what the builds and tests need and the
 # machine lacks. Safe to run again: packages already there are left alone.
 #   install-deps.sh host      compiler, CMake, GoogleTest, ncurses, MinGW binutils, tmux
-#   install-deps.sh windows   + the MinGW-w64 cross compiler
+#   install-deps.sh windows   + the MinGW-w64 cross compiler, mtools and xorriso for the media
 #   install-deps.sh wine      + Wine (32-bit), Xvfb and xdotool
 #   install-deps.sh fuzz      + clang with its sanitizer and fuzzer runtime
 #   install-deps.sh package   + what builds, checks and reads the Debian package
@@ -12,7 +12,7 @@ want=()
 for part in "$@"; do
   case "$part" in
     host) want+=(g++ cmake make libgtest-dev libbenchmark-dev libncurses-dev binutils-mingw-w64-i686 python3 tmux) ;;
-    windows) want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686) ;;
+    windows) want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 mtools xorriso) ;;
     wine) want+=(wine wine32:i386 xvfb xauth xdotool x11-utils) ;;
     fuzz) want+=(clang libclang-rt-14-dev) ;;
     package) want+=(dpkg-dev lintian man-db) ;;
