@@ -88,18 +88,60 @@ pfm_make_win9x_program(pfmsetup)
 target_link_libraries(pfmsetup PRIVATE pfmicon)
 set_target_properties(pfmsetup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+# The program as it ships: stripped of its symbol table (the symbols only
+# serve debugging and the image checks). The unstripped one stays in the
+# build folder.
+find_program(PFM_MINGW_STRIP NAMES ${PFM_MINGW_TRIPLET}-strip i686-w64-mingw32-strip REQUIRED)
+set(PFM_SHIPPED_EXE ${CMAKE_BINARY_DIR}/shipped/pfmsetup.exe)
+add_custom_command(
+  OUTPUT ${PFM_SHIPPED_EXE}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/shipped
+  COMMAND ${PFM_MINGW_STRIP} --strip-all -o ${PFM_SHIPPED_EXE} $<TARGET_FILE:pfmsetup>
+  DEPENDS pfmsetup
+  COMMENT "Stripping the symbol table off the shipped pfmsetup.exe"
+  VERBATIM)
+
 # The kit folder, ready to copy onto a disk: the program, the resource library
 # and the sample setup description file.
 set(PFM_KIT_DIR ${CMAKE_BINARY_DIR}/kit)
 set(PFM_KIT_SAMPLE_INI ${PROJECT_SOURCE_DIR}/examples/kit/pfmsetup.ini)
-add_custom_target(pfm_kit ALL
+set(PFM_KIT_STAMP ${CMAKE_BINARY_DIR}/kit.stamp)
+add_custom_command(
+  OUTPUT ${PFM_KIT_STAMP}
   COMMAND ${CMAKE_COMMAND}
           -DKIT_DIR=${PFM_KIT_DIR}
-          "-DKIT_FILES=$<TARGET_FILE:pfmsetup>$<SEMICOLON>${PFMRES_DLL}$<SEMICOLON>${PFM_KIT_SAMPLE_INI}"
+          "-DKIT_FILES=${PFM_SHIPPED_EXE}$<SEMICOLON>${PFMRES_DLL}$<SEMICOLON>${PFM_KIT_SAMPLE_INI}"
           -P ${CMAKE_CURRENT_LIST_DIR}/CopyKit.cmake
-  DEPENDS pfmsetup pfmres
+  COMMAND ${CMAKE_COMMAND} -E touch ${PFM_KIT_STAMP}
+  DEPENDS ${PFM_SHIPPED_EXE} pfmres ${PFMRES_DLL} ${CMAKE_CURRENT_LIST_DIR}/CopyKit.cmake
   COMMENT "Filling the kit folder ${PFM_KIT_DIR}"
   VERBATIM)
+
+# The kit on the media it ships on, beside the kit folder: a 1.44 MB floppy
+# image (FAT12, made with mtools) and a CD image (ISO 9660 with Joliet
+# names, made with xorriso), each holding the kit folder's files. Left out,
+# with a note, where the tools are missing.
+find_program(PFM_MFORMAT mformat)
+find_program(PFM_MCOPY mcopy)
+find_program(PFM_XORRISO xorriso)
+set(PFM_FLOPPY_IMAGE ${CMAKE_BINARY_DIR}/pfmsetup-floppy.img)
+set(PFM_CD_IMAGE ${CMAKE_BINARY_DIR}/pfmsetup-cd.iso)
+set(PFM_MEDIA_OUTPUTS "")
+if(PFM_MFORMAT AND PFM_MCOPY AND PFM_XORRISO)
+  set(PFM_MEDIA_OUTPUTS ${PFM_FLOPPY_IMAGE} ${PFM_CD_IMAGE})
+  add_custom_command(
+    OUTPUT ${PFM_MEDIA_OUTPUTS}
+    COMMAND ${CMAKE_COMMAND}
+            -DKIT_DIR=${PFM_KIT_DIR} -DFLOPPY=${PFM_FLOPPY_IMAGE} -DCD=${PFM_CD_IMAGE}
+            -DMFORMAT=${PFM_MFORMAT} -DMCOPY=${PFM_MCOPY} -DXORRISO=${PFM_XORRISO}
+            -P ${CMAKE_CURRENT_LIST_DIR}/MakeMedia.cmake
+    DEPENDS ${PFM_KIT_STAMP} ${CMAKE_CURRENT_LIST_DIR}/MakeMedia.cmake
+    COMMENT "Writing the kit's floppy and CD images"
+    VERBATIM)
+else()
+  message(STATUS "Floppy and CD images left out: needs mformat, mcopy (mtools) and xorriso")
+endif()
+add_custom_target(pfm_kit ALL DEPENDS ${PFM_KIT_STAMP} ${PFM_MEDIA_OUTPUTS})
 
 if(PFM_BUILD_TESTS)
   enable_testing()

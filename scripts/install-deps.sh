@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
 # Installs from Debian's packages what the builds and tests need and the
 # machine lacks. Safe to run again: packages already there are left alone.
-#   install-deps.sh host      compiler, CMake, GoogleTest, MinGW binutils,
+#   install-deps.sh host      compiler, CMake, GoogleTest, ncurses, MinGW binutils, tmux,
 #                             libcreg (with libbfio, its header needs it) and cregexport
-#   install-deps.sh windows   + the MinGW-w64 cross compiler
+#   install-deps.sh windows   + the MinGW-w64 cross compiler, mtools and xorriso for the media
 #   install-deps.sh wine      + Wine (32-bit), Xvfb and xdotool
 #   install-deps.sh fuzz      + clang with its sanitizer and fuzzer runtime
+#   install-deps.sh package   + what builds, checks and reads the Debian package
 set -euo pipefail
 
 want=()
 for part in "$@"; do
   case "$part" in
-    host) want+=(g++ cmake make pkg-config libgtest-dev libbenchmark-dev binutils-mingw-w64-i686 python3
-                 libcreg-dev libbfio-dev libcreg-utils) ;;
-    windows) want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686) ;;
+    host) want+=(g++ cmake make pkg-config libgtest-dev libbenchmark-dev libncurses-dev binutils-mingw-w64-i686 python3
+                 tmux libcreg-dev libbfio-dev libcreg-utils) ;;
+    windows) want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 mtools xorriso) ;;
     wine) want+=(wine wine32:i386 xvfb xauth xdotool x11-utils) ;;
     fuzz) want+=(clang libclang-rt-14-dev) ;;
+    package) want+=(dpkg-dev lintian man-db) ;;
     *) echo "install-deps.sh: unknown part '$part'" >&2; exit 2 ;;
   esac
 done

@@ -2,12 +2,13 @@
 # Runs every test of the project on a Debian machine, installing what is
 # missing first: the Windows build (pfmsetup.exe, pfmres.dll) and its
 # checks, the host build and all of its tests, among them the comparisons
-# with Wine.
+# with Wine, and the host program's Debian package (built, checked,
+# installed, run on the example and removed).
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 
-scripts/install-deps.sh host windows wine fuzz
+scripts/install-deps.sh host windows wine fuzz package
 export WINEDEBUG=${WINEDEBUG:--all}
 
 echo "== Windows build"
@@ -27,3 +28,6 @@ ctest --preset asan
 
 echo "== Fuzz smoke run"
 scripts/fuzz.sh
+
+echo "== Debian package"
+scripts/package-test.sh

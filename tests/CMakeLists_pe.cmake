@@ -31,6 +31,34 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows" AND TARGET pfmsetup AND PFMRES_DLL)
             pfmres.dll=${PFMRES_DLL})
   set_tests_properties(pe_imports PROPERTIES REQUIRED_FILES "${PFMRES_DLL}")
 
+  # The program as it ships (kit folder, floppy, CD), stripped of its
+  # symbol table: the same check, the symbols read from the unstripped
+  # program, whose sections it must match byte for byte.
+  if(PFM_SHIPPED_EXE)
+    add_test(NAME pe_imports_shipped
+      COMMAND ${PFM_PE_CHECK}
+              --symbols-from pfmsetup.exe=$<TARGET_FILE:pfmsetup>
+              pfmsetup.exe=${PFM_KIT_DIR}/pfmsetup.exe
+              pfmres.dll=${PFM_KIT_DIR}/pfmres.dll)
+    # A stripped image whose symbols come from another build must fail.
+    add_test(NAME pe_imports_shipped_rejects_other_symbols
+      COMMAND ${PFM_PE_CHECK}
+              --expect-fault "^pfmsetup.exe: sections differ from "
+              --symbols-from pfmsetup.exe=$<TARGET_FILE:pe_probe_crt>
+              pfmsetup.exe=${PFM_KIT_DIR}/pfmsetup.exe)
+  endif()
+
+  # The kit's floppy and CD images read back, and the shipped program's
+  # missing symbol table.
+  find_program(PFM_MINGW_NM NAMES i686-w64-mingw32-nm)
+  if(PFM_MEDIA_OUTPUTS AND PFM_MINGW_NM)
+    add_test(NAME kit_media
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/media/check_media.py media
+              --kit ${PFM_KIT_DIR} --floppy ${PFM_FLOPPY_IMAGE} --cd ${PFM_CD_IMAGE}
+              --unstripped $<TARGET_FILE:pfmsetup> --objdump ${PFM_MINGW_OBJDUMP} --nm ${PFM_MINGW_NM})
+    set_tests_properties(kit_media PROPERTIES SKIP_RETURN_CODE 77)
+  endif()
+
   # Images built the ordinary MinGW way, with its start-up code and runtime:
   # the check must name what makes them unfit.
   enable_language(RC)
@@ -79,8 +107,11 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows" AND TARGET pfmsetup AND PFMRES_DLL)
 else()
   set(PFM_WINDOWS_BUILD_DIR ${PROJECT_SOURCE_DIR}/build/windows
       CACHE PATH "Binary folder of the Windows build, whose kit the PE import check reads")
+  # The kit's program is stripped; its symbols come from the unstripped
+  # one in the build folder.
   add_test(NAME pe_imports_windows_kit
     COMMAND ${PFM_PE_CHECK} --skip-missing
+            --symbols-from pfmsetup.exe=${PFM_WINDOWS_BUILD_DIR}/pfmsetup.exe
             pfmsetup.exe=${PFM_WINDOWS_BUILD_DIR}/kit/pfmsetup.exe
             pfmres.dll=${PFM_WINDOWS_BUILD_DIR}/kit/pfmres.dll)
   set_tests_properties(pe_imports_windows_kit PROPERTIES SKIP_RETURN_CODE 77)

@@ -2,9 +2,8 @@
 #include "message_box.h"
 
 #include <errno.h>
-#include <langinfo.h>
-#include <locale.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ansi_code_page.h"
-#include "codepage.h"
+#include "terminal_dialog.h"
+#include "terminal_text.h"
 #include "window_table.h"
 
 namespace {
@@ -37,17 +36,27 @@ const Button kIgnore = {"Ignore", "ignore", kIdIgnore};
 const Button kYes = {"Yes", "yes", kIdYes};
 const Button kNo = {"No", "no", kIdNo};
 
-bool ButtonsOf(UINT style, std::vector<Button> *buttons)
+// The buttons of each style, in the order of the style's number: a fixed
+// table, read in place.
+struct ButtonRow {
+    Button button[3];
+    size_t count;
+};
+
+const ButtonRow kButtonRows[] = {
+    {{kOk}, 1},                      // MB_OK
+    {{kOk, kCancel}, 2},             // MB_OKCANCEL
+    {{kAbort, kRetry, kIgnore}, 3},  // MB_ABORTRETRYIGNORE
+    {{kYes, kNo, kCancel}, 3},       // MB_YESNOCANCEL
+    {{kYes, kNo}, 2},                // MB_YESNO
+    {{kRetry, kCancel}, 2},          // MB_RETRYCANCEL
+};
+
+// The buttons of a style, nullptr for a style outside the table.
+const ButtonRow *ButtonsOf(UINT style)
 {
-    switch (style & kTypeMask) {
-    case 0: *buttons = {kOk}; return true;                       // MB_OK
-    case 1: *buttons = {kOk, kCancel}; return true;              // MB_OKCANCEL
-    case 2: *buttons = {kAbort, kRetry, kIgnore}; return true;   // MB_ABORTRETRYIGNORE
-    case 3: *buttons = {kYes, kNo, kCancel}; return true;        // MB_YESNOCANCEL
-    case 4: *buttons = {kYes, kNo}; return true;                 // MB_YESNO
-    case 5: *buttons = {kRetry, kCancel}; return true;           // MB_RETRYCANCEL
-    default: return false;
-    }
+    UINT type = style & kTypeMask;
+    return type < sizeof kButtonRows / sizeof kButtonRows[0] ? &kButtonRows[type] : nullptr;
 }
 
 const char *IconWord(UINT style)
@@ -61,52 +70,16 @@ const char *IconWord(UINT style)
     }
 }
 
-enum class Charset { Utf8, Latin1, Ascii };
-
-// The character set of the terminal: the codeset of the LC_CTYPE locale that
-// the environment names. The process's own locale is left as it was.
-Charset TerminalCharset()
+// The icon as the dialog box on the terminal shows it.
+const char *IconSign(UINT style)
 {
-    const char *current = setlocale(LC_CTYPE, nullptr);
-    std::string saved = current ? current : "C";
-    Charset result = Charset::Ascii;
-    if (setlocale(LC_CTYPE, "")) {
-        std::string codeset;
-        for (const char *p = nl_langinfo(CODESET); p && *p; ++p) {
-            char c = *p;
-            if (c == '-' || c == '_') continue;
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-            codeset += c;
-        }
-        if (codeset == "UTF8") result = Charset::Utf8;
-        else if (codeset == "ISO88591") result = Charset::Latin1;
+    switch (style & kIconMask) {
+    case 0x10: return "(x)";
+    case 0x20: return "(?)";
+    case 0x30: return "(!)";
+    case 0x40: return "(i)";
+    default: return "";
     }
-    setlocale(LC_CTYPE, saved.c_str());
-    return result;
-}
-
-// One line of text in the installation's code page, in the terminal's
-// character set.
-std::string TerminalLine(std::string_view ansi, Charset charset)
-{
-    const host::CodePage &code_page = host::AnsiCodePage();
-    std::string out;
-    for (std::size_t i = 0; i < ansi.size();) {
-        char32_t cp = code_page.NextUnit(ansi, i);
-        bool control = (cp < 0x20 && cp != '\t') || (cp >= 0x7F && cp < 0xA0);
-        if (control) {
-            out += '?';
-        } else if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (charset == Charset::Utf8) {
-            host::AppendUtf8(out, cp);
-        } else if (charset == Charset::Latin1 && cp <= 0xFF) {
-            out += static_cast<char>(cp);
-        } else {
-            out += '?';
-        }
-    }
-    return out;
 }
 
 std::vector<std::string_view> SplitLines(std::string_view text)
@@ -135,7 +108,7 @@ struct Box {
     std::string text_lines;
     std::string buttons_line;  // ends with "answer: ", no newline
     std::string hint_line;
-    std::vector<Button> buttons;
+    const ButtonRow *buttons = nullptr;
     size_t default_button = 0;
 };
 
@@ -220,41 +193,15 @@ struct InputReader {
     }
 };
 
-}  // namespace
-
-int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
+// The box as lines on standard output, answered by lines on standard input.
+int AskByLines(const Box &box, int raise_fd)
 {
-    (void)owner;  // boxes on the terminal have no owner window to block
-    Box box;
-    if (!ButtonsOf(style, &box.buttons)) return 0;
-    size_t def = (style & kDefaultMask) >> 8;
-    box.default_button = def < box.buttons.size() ? def : 0;
-
-    const char *shown_caption = caption ? caption : "Error";
-    Charset charset = TerminalCharset();
-    box.caption_line = "[pfmsetup] " + TerminalLine(shown_caption, charset) + "\n";
-    std::string prefix = std::string("(") + IconWord(style) + ") ";
-    for (std::string_view line : SplitLines(text ? text : ""))
-        box.text_lines += prefix + TerminalLine(line, charset) + "\n";
-    box.hint_line = "answers: ";
-    for (size_t i = 0; i < box.buttons.size(); ++i) {
-        if (i) box.buttons_line += " ";
-        box.buttons_line += std::string("[ ") + box.buttons[i].label + " ]";
-        box.hint_line += std::string(i ? ", " : "") + box.buttons[i].word;
-    }
-    box.buttons_line += "  answer: ";
-    box.hint_line += std::string("; an empty line chooses ") + box.buttons[box.default_button].label + "\n";
-
-    host::ShownBox shown;
-    host::EnterShownBox(shown_caption, &shown);
     ShowBox(box);
-
     bool echo = !isatty(0);
     InputReader input;
-    int result = kIdCancel;
     for (;;) {
         std::string line;
-        Event event = input.Next(shown.raise_fd, &line);
+        Event event = input.Next(raise_fd, &line);
         if (event == Event::Raise) {
             Write("\a\n");
             ShowBox(box);
@@ -262,24 +209,66 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
         }
         if (event == Event::End) {
             Write("\n");
-            result = kIdCancel;
-            break;
+            return kIdCancel;
         }
         if (echo) Write(EchoOf(line) + "\n");
         std::string answer = NormalAnswer(line);
-        int chosen = 0;
-        if (answer.empty()) {
-            chosen = box.buttons[box.default_button].id;
-        } else {
-            for (const Button &b : box.buttons)
-                if (answer == b.word) chosen = b.id;
-        }
-        if (chosen != 0) {
-            result = chosen;
-            break;
-        }
+        if (answer.empty()) return box.buttons->button[box.default_button].id;
+        for (size_t i = 0; i < box.buttons->count; ++i)
+            if (answer == box.buttons->button[i].word) return box.buttons->button[i].id;
         Write(box.hint_line + box.buttons_line);
     }
+}
+
+}  // namespace
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
+{
+    (void)owner;  // boxes on the terminal have no owner window to block
+    Box box;
+    box.buttons = ButtonsOf(style);
+    if (!box.buttons) return 0;
+    const Button *buttons = box.buttons->button;
+    size_t count = box.buttons->count;
+    size_t def = (style & kDefaultMask) >> 8;
+    box.default_button = def < count ? def : 0;
+
+    const char *shown_caption = caption ? caption : "Error";
+    std::vector<std::string_view> text_lines = SplitLines(text ? text : "");
+    host::ShownBox shown;
+    host::EnterShownBox(shown_caption, &shown);
+
+    // A person at a terminal gets a dialog box; scripts, pipes and files
+    // get the lines, unchanged.
+    if (isatty(0) && isatty(1)) {
+        host::TerminalDialog dialog;
+        dialog.title = host::TerminalText(shown_caption);
+        for (std::string_view line : text_lines) dialog.lines.push_back(host::TerminalText(line));
+        dialog.sign = IconSign(style);
+        for (size_t i = 0; i < count; ++i) dialog.buttons.push_back({buttons[i].label, buttons[i].id});
+        dialog.focus = box.default_button;
+        dialog.closed_id = kIdCancel;
+        host::DialogOutcome outcome = host::RunTerminalDialog(dialog, shown.raise_fd);
+        if (outcome.shown) {
+            host::RemoveShownBox(&shown);
+            if (outcome.signal) raise(outcome.signal);  // as it would have ended the program
+            return outcome.id;
+        }
+    }
+
+    box.caption_line = "[pfmsetup] " + host::TerminalText(shown_caption) + "\n";
+    std::string prefix = std::string("(") + IconWord(style) + ") ";
+    for (std::string_view line : text_lines) box.text_lines += prefix + host::TerminalText(line) + "\n";
+    box.hint_line = "answers: ";
+    for (size_t i = 0; i < count; ++i) {
+        if (i) box.buttons_line += " ";
+        box.buttons_line += std::string("[ ") + buttons[i].label + " ]";
+        box.hint_line += std::string(i ? ", " : "") + buttons[i].word;
+    }
+    box.buttons_line += "  answer: ";
+    box.hint_line += std::string("; an empty line chooses ") + buttons[box.default_button].label + "\n";
+
+    int result = AskByLines(box, shown.raise_fd);
     host::RemoveShownBox(&shown);
     return result;
 }

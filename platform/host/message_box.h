@@ -1,9 +1,15 @@
 // Message boxes on the terminal: how MessageBoxA shows a box and takes its
 // answer on the host.
 //
-// The box is written to standard output, one line per item, and the answer
-// is read from standard input, one line per answer, the same way whether
-// input is a terminal, a pipe or a file:
+// When standard input and standard output are both terminals, the box is a
+// dialog box drawn on the terminal (terminal_dialog.h): a frame with the
+// caption as its title, the text, the icon's sign and the buttons, answered
+// with Enter, Escape, Tab and the arrow keys. A terminal whose type cannot
+// show it (unknown to terminfo, no cursor addressing) gets the lines below.
+//
+// Otherwise the box is written to standard output, one line per item, and
+// the answer is read from standard input, one line per answer, the same
+// way whether input is a terminal, a pipe or a file:
 //
 //   [pfmsetup] <caption>
 //   (<icon>) <text line>
@@ -12,10 +18,10 @@
 //
 // <icon> is "information", "exclamation", "question", "error" or "none".
 // The text is split at CR LF, CR and LF. Texts are converted from code page
-// 1252 to the terminal's character set (the codeset of the LC_CTYPE locale
-// the environment names: UTF-8, ISO-8859-1, anything else as ASCII); a
-// character it lacks, and any control character but tab, becomes '?'. A NULL
-// caption shows as "Error", as on the platform.
+// 1252 to the terminal's character set (terminal_text.h: the codeset of the
+// LC_CTYPE locale the environment names); a character it lacks, and any
+// control character but tab, becomes '?'. A NULL caption shows as "Error",
+// as on the platform. The dialog box takes its texts the same way.
 //
 // The buttons are those of the style: OK; OK, Cancel; Abort, Retry, Ignore;
 // Yes, No, Cancel; Yes, No; Retry, Cancel. An answer is a button's name,
@@ -33,10 +39,11 @@
 // returns when it is closed (Escape or Alt+F4; measured under Wine 8 for
 // MB_OK, MB_OKCANCEL and the others).
 //
-// While the box waits, it is in the table of shown boxes (window_table.h)
-// under its caption. When another copy asks for it to be brought forward,
-// the box writes a bell and a newline ("\a\n") and then the whole box again,
-// and goes on waiting; input read so far is kept. Input is read byte by
+// While the box waits, either way, it is in the table of shown boxes
+// (window_table.h) under its caption. When another copy asks for it to be
+// brought forward, the dialog box rings the bell and is drawn again; the
+// lines' box writes a bell and a newline ("\a\n") and then the whole box
+// again, and goes on waiting; input read so far is kept. Input is read byte by
 // byte from file descriptor 0, so nothing past the answer's line is taken
 // from it. A style with buttons outside the list above shows nothing and
 // returns 0, as a box that fails to appear.

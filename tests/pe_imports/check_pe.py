@@ -15,6 +15,11 @@ Every breach is printed as one line "NAME: what is wrong"; the exit code is 1
 when there was any, 0 when none, and 77 (with --skip-missing) when an image
 is absent, which ctest reports as skipped.
 
+With --symbols-from NAME=PATH, the symbols of image NAME (which the rules
+entry-symbol, no-constructors and forbid-symbol read) come from PATH, the
+same image before its symbol table was stripped; every section of the two
+must then hold the same bytes (objdump -s), else that is a breach.
+
 With --expect-fault REGEX (repeatable) the check is turned round, to show
 that it catches what it should: the exit code is 0 when every REGEX matches
 one of the breaches found, else 1.
@@ -120,7 +125,7 @@ def objdump(tool, option, path):
 class Image:
     """What objdump tells about one PE image."""
 
-    def __init__(self, tool, path):
+    def __init__(self, tool, path, symbols_path=None):
         private = objdump(tool, "-p", path)
         self.format = re.search(r"file format (\S+)", private).group(1)
         self.headers = {}
@@ -130,7 +135,7 @@ class Image:
         self.named_resources = []  # text of named entries at any level
         self._parse_private(private)
         self.sections = self._parse_sections(objdump(tool, "-h", path))
-        self.symbols = self._parse_symbols(objdump(tool, "-t", path))
+        self.symbols = self._parse_symbols(objdump(tool, "-t", symbols_path or path))
         self._tool = tool
         self._path = path
 
@@ -214,6 +219,12 @@ class Image:
             if s["index"] == section:
                 return s["vma"] + value
         return None
+
+    @staticmethod
+    def section_contents(tool, path):
+        """The bytes of every section, as objdump -s dumps them (the line
+        naming the file left out)."""
+        return [line for line in objdump(tool, "-s", path).splitlines() if "file format" not in line]
 
     def disassembly(self):
         return objdump(self._tool, "-d", self._path)
@@ -303,10 +314,17 @@ def main():
     parser.add_argument("--allowlist", required=True)
     parser.add_argument("--skip-missing", action="store_true")
     parser.add_argument("--expect-fault", action="append", default=[], metavar="REGEX")
+    parser.add_argument("--symbols-from", action="append", default=[], metavar="NAME=PATH")
     parser.add_argument("images", nargs="+", metavar="NAME=PATH")
     args = parser.parse_args()
 
     blocks = read_allowlist(args.allowlist)
+    unstripped = {}
+    for item in args.symbols_from:
+        name, eq, path = item.partition("=")
+        if not eq:
+            sys.exit(f"argument '{item}' must read NAME=PATH")
+        unstripped[name.lower()] = path
     faults = []
     for item in args.images:
         name, eq, path = item.partition("=")
@@ -323,8 +341,12 @@ def main():
                 return SKIP
             faults.append(f"{name}: {path} cannot be read")
             continue
-        image = Image(args.objdump, path)
+        symbols_path = unstripped.get(name.lower())
+        image = Image(args.objdump, path, symbols_path)
         found = check(name, image, rules)
+        if symbols_path and (Image.section_contents(args.objdump, path)
+                             != Image.section_contents(args.objdump, symbols_path)):
+            found.append(f"{name}: sections differ from {symbols_path}, whose symbols were to be read")
         faults.extend(found)
         names = sorted(f"{d}!{f}" for d, f, _ in image.imports if f)
         print(f"{name}: {len(names)} imports, {len(image.resources)} resources, "
