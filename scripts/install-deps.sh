@@ -5,6 +5,7 @@
 #   install-deps.sh windows   + the MinGW-w64 cross compiler
 #   install-deps.sh wine      + Wine (32-bit), Xvfb and xdotool
 #   install-deps.sh fuzz      + clang with its sanitizer and fuzzer runtime
+#   install-deps.sh image     + mtools, dosfstools, qemu-img and qemu-system-i386 (disk images)
 set -euo pipefail
 
 want=()
@@ -14,6 +15,7 @@ for part in "$@"; do
     windows) want+=(g++-mingw-w64-i686 binutils-mingw-w64-i686) ;;
     wine) want+=(wine wine32:i386 xvfb xauth xdotool x11-utils) ;;
     fuzz) want+=(clang libclang-rt-14-dev) ;;
+    image) want+=(mtools dosfstools qemu-utils qemu-system-x86) ;;
     *) echo "install-deps.sh: unknown part '$part'" >&2; exit 2 ;;
   esac
 done
