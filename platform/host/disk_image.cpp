@@ -143,7 +143,7 @@ bool ReadLogicalPartitions(const ImageFile &file, const ImagePartition &extended
             --number;  // an empty link takes no number
         }
         if (!next.type) return true;
-        if (!IsExtended(next.type) || !next.first)
+        if (!IsExtended(next.type))
             return Refuse(why, "its chain of logical partitions has a broken link at sector " + std::to_string(ebr));
         ebr = ext_start + next.first;
     }
