@@ -280,6 +280,28 @@ TEST(FatImageDrive, RepairFinishesOrUndoesEveryState)
     }
 }
 
+// The one state Repair leaves alone: a WININI.$$N whose entry was
+// written and whose FAT entries were not (a kill between mcopy's writes).
+TEST(FatImageDrive, RepairLeavesACopyCutBeforeItsFatAlone)
+{
+    pfmtest::ScratchDir dir;
+    Volume v = MakeWindowsDisk(dir, 16);
+    pfmtest::WriteBytes(dir.Path("new"), NewIni(3000));
+    ASSERT_EQ(pfmtest::Mtools("mcopy", v.image, v.offset, {dir.Path("new"), std::string("::/WINDOWS/") + FatImageDrive::kNewName}), 0);
+    auto layout = pfmtest::LayoutOf(v.image, v.offset);
+    for (uint32_t c : pfmtest::ClustersOf(v.image, v.offset, std::string("WINDOWS/") + FatImageDrive::kNewName))
+        pfmtest::SetFatEntry(v.image, layout, c, 0);
+    const std::string before = pfmtest::ReadBytes(v.image);
+    auto drive = OpenOrFail(v);
+    std::string why;
+    EXPECT_FALSE(drive->Repair("WINDOWS", &why));
+    EXPECT_NE(why.find("ScanDisk"), std::string::npos) << why;
+    EXPECT_TRUE(pfmtest::ReadBytes(v.image) == before) << "Repair wrote to the image";
+    std::string bytes;
+    EXPECT_TRUE(drive->Read("WINDOWS/WIN.INI", &bytes));
+    EXPECT_EQ(bytes, kOldIni);
+}
+
 // Runs Replace in a child process of its own, holding the image lock as
 // the program does; returns its pid.
 pid_t StartReplace(const Volume &v, const std::string &text, const std::string &path_env = "")

@@ -279,7 +279,18 @@ bool FatImageDrive::Repair(const std::string &folder, std::string *why)
         if (!Step("mren", {DosPath(new_path), DosPath(target_path)}, {}, why)) return false;
         return Step("mdel", {DosPath(old_path)}, {}, why);
     }
-    if (has_new && !Step("mdel", {DosPath(new_path)}, {}, why)) return false;
+    if (has_new) {
+        // A copy killed between mcopy's write of the folder and of the FAT
+        // leaves an entry whose clusters are still free; mdel would then
+        // follow a chain of free clusters and write into the FAT's first
+        // entries, so such an entry is left for ScanDisk.
+        const DriveEntry *partial = Find(listing.entries, kNewName);
+        std::string chain_why;
+        if (!CheckChain(new_path, partial->size, &chain_why))
+            return Fail(why, std::string(kNewName) + " was cut off by a kill while it was written (" + chain_why +
+                                 "): the drive needs ScanDisk");
+        if (!Step("mdel", {DosPath(new_path)}, {}, why)) return false;
+    }
     if (!has_old) return true;
     if (!target) return Step("mren", {DosPath(old_path), DosPath(target_path)}, {}, why);
     long old_first = 0, target_first = 0;

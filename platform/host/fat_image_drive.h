@@ -21,7 +21,11 @@
 //   no       no   yes   (no step leaves it) renames $$O to WIN.INI
 //   yes      yes  yes   (no step leaves it) deletes $$N, then $$O
 // Before deleting $$O, Repair checks that it shares no cluster with
-// WIN.INI; files that do are left alone and reported (ScanDisk's work).
+// WIN.INI, and before deleting $$N that its cluster chain is whole; files
+// that fail are left alone and reported (ScanDisk's work). mcopy writes
+// the data, then the folder, then the FAT: a kill in the microseconds
+// between the last two leaves a $$N whose clusters are free, which mdel
+// cannot delete without damaging the FAT.
 // So WIN.INI is at every moment the old file or the new one, whole, or
 // becomes one of them at the next Repair. No other file is touched: the
 // temporary names are valid 8.3 names that no user file has.
