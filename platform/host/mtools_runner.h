@@ -1,0 +1,63 @@
+// mtools, run as child processes on one FAT volume inside an image file.
+//
+// Every tool gets "-i IMAGE@@OFFSET" as its first arguments, runs without a
+// shell (argv as given, found on PATH), with MTOOLS_SKIP_CHECK=1 (an
+// image's geometry need not match a floppy's) and MTOOLS_NO_VFAT removed
+// (long names are read and kept), and with its standard output and error
+// captured. A child that runs longer than the time limit is killed, so a
+// damaged volume that made a tool loop cannot hang the program.
+//
+// Descriptors without close-on-exec pass to the children: the image lock
+// is opened so on purpose (see image_lock.h), so that a tool that outlives
+// a killed program still holds the image until it ends.
+#ifndef PFMSETUP_PLATFORM_HOST_MTOOLS_RUNNER_H
+#define PFMSETUP_PLATFORM_HOST_MTOOLS_RUNNER_H
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+struct ChildResult {
+    bool started = false;     // false: the program could not be run at all
+    bool timed_out = false;   // killed at the time limit
+    int exit_code = -1;       // the exit status, or -1 when it did not exit
+    std::string out, err;
+
+    bool Ok() const { return started && !timed_out && exit_code == 0; }
+    // The child's first line of error output, or what befell it.
+    std::string FirstErrorLine() const;
+};
+
+// Runs argv[0] (looked up on PATH) with `argv`, the environment changed
+// as above, `input` on its standard input; waits at most `limit`.
+ChildResult RunChild(const std::vector<std::string> &argv, std::string_view input,
+                     std::chrono::milliseconds limit);
+
+class MtoolsRunner {
+public:
+    MtoolsRunner(std::string image, uint64_t offset);
+
+    // The line that says mtools is missing, empty when mcopy can be run.
+    static std::string MissingLine();
+
+    void SetTimeLimit(std::chrono::milliseconds limit) { limit_ = limit; }
+
+    // Runs `tool` ("mdir", "mcopy", ...) with "-i IMAGE@@OFFSET" and `args`.
+    ChildResult Run(const std::string &tool, const std::vector<std::string> &args,
+                    std::string_view input = {}) const;
+
+    const std::string &image() const { return image_; }
+
+private:
+    std::string image_;
+    uint64_t offset_;
+    std::chrono::milliseconds limit_{60000};
+};
+
+}  // namespace host
+
+#endif
