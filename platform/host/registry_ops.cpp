@@ -20,6 +20,7 @@ struct HKEY__ {
 namespace {
 
 const LONG kErrorBadPathname = 161;
+const LONG kErrorInvalidParameter = 87;
 const std::size_t kMaxKeyPath = 260;
 
 std::unordered_set<HKEY> &OpenKeys()
@@ -79,8 +80,11 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
     std::u16string path = Widen(subkey);
     if (!path.empty() && path[0] == u'\\') return kErrorBadPathname;
     if (path.size() > kMaxKeyPath) return ERROR_MORE_DATA;
-    const host::RegistryKey *found = file->Find(*node, path);
-    if (!found) return ERROR_FILE_NOT_FOUND;
+    bool too_many_links = false;
+    const host::RegistryKey *found = file->Find(*node, path, &too_many_links);
+    // A look-up that needs more links than the platform follows (links that
+    // loop) is answered as an invalid parameter, as Wine answers it.
+    if (!found) return too_many_links ? kErrorInvalidParameter : ERROR_FILE_NOT_FOUND;
     HKEY handle = new HKEY__;
     handle->file = file;
     handle->key = found;
