@@ -239,4 +239,22 @@ TEST(Registry, LinksThatLoopOrLeadTooFarCannotBeOpened)
     RegCloseKey(links);
 }
 
+TEST(Registry, ARootMadeALinkLeavesNoKeyBelowItToOpen)
+{
+    // A key line that names no key, then #link: the machine's key itself
+    // becomes a link and, as in Wine, no key below it opens (with a target
+    // or without); the empty path still answers the key itself.
+    for (const char *link : {"\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,00,5c,00,"
+                             "4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,00\n",
+                             ""}) {
+        TempPrefix prefix;
+        prefix.AddPrinter("Kit A", "Kit", "LPT1:");
+        prefix.AddSystemRegText(std::string("[] 1\n#link\n") + link);
+        prefix.Enter();
+        EXPECT_EQ(ERROR_INVALID_HANDLE, OpenStatus(kPrinters)) << link;
+        EXPECT_EQ(ERROR_INVALID_HANDLE, OpenStatus("Software")) << link;
+        EXPECT_EQ(ERROR_SUCCESS, OpenStatus("")) << link;
+    }
+}
+
 }  // namespace

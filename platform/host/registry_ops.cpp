@@ -80,6 +80,14 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD, REGSAM, PHKEY result)
     std::u16string path = Widen(subkey);
     if (!path.empty() && path[0] == u'\\') return kErrorBadPathname;
     if (path.size() > kMaxKeyPath) return ERROR_MORE_DATA;
+    // A hive whose root is itself made a link key (a key line that names no
+    // key, then #link) leaves the machine's key unusable, as in Wine: no key
+    // below it opens; an empty path still answers the key itself.
+    if (node == &file->Root() && !node->link.empty()) {
+        if (!path.empty()) return ERROR_INVALID_HANDLE;
+        *result = HKEY_LOCAL_MACHINE;
+        return ERROR_SUCCESS;
+    }
     bool too_many_links = false;
     const host::RegistryKey *found = file->Find(*node, path, &too_many_links);
     // A look-up that needs more links than the platform follows (links that

@@ -246,6 +246,22 @@ def case_links_printers_key(c):
     c.args = ["walk", PRINTERS, "Printer Driver", "Port"]
 
 
+def case_links_root(c):
+    # A key line that names no key, made a link: the machine's root itself.
+    c.reg_files.append((".reg", regedit4([printer("Kit A", "Kit", "LPT1:")])))
+    tail = ["", "[] 1700000000", "#link", '"SymbolicLinkValue"=hex(6):' + hexbytes(
+        "\\Registry\\Machine\\Software".encode("utf-16-le")), ""]
+    c.system_reg_tail = "\n".join(tail)
+    c.args = ["open", "Software", "Software\\Microsoft", "Microsoft", PRINTERS, PRINTERS + "\\Kit A", ""]
+
+
+def case_links_root_nowhere(c):
+    # The same without a target.
+    c.reg_files.append((".reg", regedit4([printer("Kit A", "Kit", "LPT1:")])))
+    c.system_reg_tail = "\n".join(["", "[] 1700000000", "#link", ""])
+    c.args = ["open", "Software", "Software\\Microsoft", "Microsoft", PRINTERS, PRINTERS + "\\Kit A", ""]
+
+
 def version_case(setup, exe_name="system_probe.exe"):
     def build(c):
         c.commands.extend(setup)
@@ -337,6 +353,8 @@ CASES = {
     "links": case_links,
     "links_printers": case_links_printers,
     "links_printers_key": case_links_printers_key,
+    "links_root": case_links_root,
+    "links_root_nowhere": case_links_root_nowhere,
     "version_win98": version_case([]),
     "version_win95": version_case(wine_version("win95")),
     "version_winme": version_case(wine_version("winme")),
