@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 using pfmtest::TempPrefix;
 
 namespace {
@@ -154,6 +157,104 @@ TEST(Registry, FollowsSymbolicLinkKeys)
     EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Port", nullptr, nullptr, reinterpret_cast<LPBYTE>(port), &size));
     EXPECT_STREQ("LPT9:", port);
     RegCloseKey(key);
+}
+
+
+// A symbolic link key at PATH (below HKEY_LOCAL_MACHINE, with '\\' between
+// names as system.reg writes them) that leads to the key TARGET.
+std::string LinkKey(const std::string &path, const std::string &target)
+{
+    std::string hex;
+    for (char c : "\\Registry\\Machine\\" + target) {
+        char byte[8];
+        std::snprintf(byte, sizeof byte, "%s%02x,00", hex.empty() ? "" : ",", static_cast<unsigned char>(c));
+        hex += byte;
+    }
+    std::string line = "[";
+    for (char c : path) line += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return line + "] 1\n#link\n\"SymbolicLinkValue\"=hex(6):" + hex + "\n\n";
+}
+
+LONG OpenStatus(const std::string &path)
+{
+    HKEY key;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) RegCloseKey(key);
+    return status;
+}
+
+TEST(Registry, LinksThatLoopOrLeadTooFarCannotBeOpened)
+{
+    const LONG kInvalidParameter = 87;
+    // Links to themselves, cycles, and chains up to and past the 32 links
+    // that one look-up follows, as Wine answers them: a look-up that needs
+    // more is an invalid parameter; a link without a target leads nowhere.
+    const std::string k = "Software\\Links";
+    TempPrefix prefix;
+    std::string text = "[Software\\\\Links\\\\Real\\\\Leaf] 1\n\"V\"=\"leaf\"\n\n";
+    text += LinkKey(k + "\\ToReal", k + "\\Real");
+    text += LinkKey(k + "\\Self", k + "\\Self");
+    text += LinkKey(k + "\\CycleA", k + "\\CycleB");
+    text += LinkKey(k + "\\CycleB", k + "\\CycleA");
+    text += LinkKey(k + "\\IntoSelf", k + "\\Self\\Leaf");
+    text += LinkKey(k + "\\ThroughLink", k + "\\ToReal\\Leaf");
+    text += "[Software\\\\Links\\\\NoTarget] 1\n#link\n\n";
+    // c00 -> c01 -> ... -> c33, a key of its own: cNN is 33 - NN links away.
+    for (int i = 0; i < 33; ++i) {
+        char from[8], to[8];
+        std::snprintf(from, sizeof from, "\\c%02d", i);
+        std::snprintf(to, sizeof to, "\\c%02d", i + 1);
+        text += LinkKey(k + from, k + to);
+    }
+    text += "[Software\\\\Links\\\\c33] 1\n\"V\"=\"end\"\n\n";
+    // The printers key itself a link to itself.
+    text += LinkKey("System\\CurrentControlSet\\Control\\Print\\Printers",
+                    "System\\CurrentControlSet\\Control\\Print\\Printers");
+    prefix.AddSystemRegText(text);
+    prefix.Enter();
+    const std::pair<const char *, LONG> cases[] = {
+        {"ToReal\\Leaf", ERROR_SUCCESS},
+        {"ThroughLink", ERROR_SUCCESS},
+        {"Self", kInvalidParameter},
+        {"Self\\Leaf", kInvalidParameter},
+        {"CycleA", kInvalidParameter},
+        {"CycleB\\Leaf", kInvalidParameter},
+        {"IntoSelf", kInvalidParameter},
+        {"NoTarget", ERROR_FILE_NOT_FOUND},
+        {"c33", ERROR_SUCCESS},
+        {"c02", ERROR_SUCCESS},
+        {"c01", ERROR_SUCCESS},
+        {"c00", kInvalidParameter},
+    };
+    for (const auto &c : cases) EXPECT_EQ(c.second, OpenStatus(k + "\\" + c.first)) << c.first;
+    EXPECT_EQ(kInvalidParameter, OpenStatus(kPrinters));
+    EXPECT_EQ(kInvalidParameter, OpenStatus(std::string(kPrinters) + "\\Any"));
+    // The key that holds the loops still lists them.
+    HKEY links;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, k.c_str(), 0, KEY_READ, &links));
+    char name[260];
+    int listed = 0;
+    while (RegEnumKeyA(links, static_cast<DWORD>(listed), name, sizeof name) == ERROR_SUCCESS) ++listed;
+    EXPECT_EQ(8 + 34, listed);
+    RegCloseKey(links);
+}
+
+TEST(Registry, ARootMadeALinkLeavesNoKeyBelowItToOpen)
+{
+    // A key line that names no key, then #link: the machine's key itself
+    // becomes a link and, as in Wine, no key below it opens (with a target
+    // or without); the empty path still answers the key itself.
+    for (const char *link : {"\"SymbolicLinkValue\"=hex(6):5c,00,52,00,65,00,67,00,69,00,73,00,74,00,72,00,79,00,5c,00,"
+                             "4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,79,00,73,00,74,00,65,00,6d,00\n",
+                             ""}) {
+        TempPrefix prefix;
+        prefix.AddPrinter("Kit A", "Kit", "LPT1:");
+        prefix.AddSystemRegText(std::string("[] 1\n#link\n") + link);
+        prefix.Enter();
+        EXPECT_EQ(ERROR_INVALID_HANDLE, OpenStatus(kPrinters)) << link;
+        EXPECT_EQ(ERROR_INVALID_HANDLE, OpenStatus("Software")) << link;
+        EXPECT_EQ(ERROR_SUCCESS, OpenStatus("")) << link;
+    }
 }
 
 }  // namespace

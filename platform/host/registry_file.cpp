@@ -2,10 +2,15 @@
 
 #include "utf8.h"
 
+#include <algorithm>
+
 namespace host {
 namespace {
 
 const std::size_t kMaxKeyName = 256;
+// The links one look-up follows at most; the platform answers a look-up
+// that needs more (links that loop among them) as an invalid parameter.
+const int kMaxLinks = 32;
 
 char16_t FoldUnit(char16_t c)
 {
@@ -306,26 +311,37 @@ std::unique_ptr<RegistryFile> RegistryFile::Parse(std::string_view text)
     return file;
 }
 
-const RegistryKey *RegistryFile::Find(const RegistryKey &from, std::u16string_view path) const
+const RegistryKey *RegistryFile::Find(const RegistryKey &from, std::u16string_view path,
+                                      bool *too_many_links) const
 {
+    if (too_many_links) *too_many_links = false;
+    // The names still to walk, the next one last. A link key puts the names
+    // of its target in front of the rest and the walk starts again at the
+    // root; the links followed are counted over the whole look-up, so that
+    // links that loop end as a key that cannot be opened.
+    std::vector<std::u16string_view> pending = SplitPath(path);
+    std::reverse(pending.begin(), pending.end());
     const RegistryKey *key = &from;
     int links = 0;
-    for (std::u16string_view part : SplitPath(path)) {
-        while (!key->link.empty() && key->link != u"?" && links < 16) {
-            ++links;
-            key = Find(root_, key->link);
-            if (!key) return nullptr;
+    for (;;) {
+        if (!key->link.empty()) {
+            // A link without a target below the machine's root leads nowhere.
+            if (key->link == u"?") return nullptr;
+            if (++links > kMaxLinks) {
+                if (too_many_links) *too_many_links = true;
+                return nullptr;
+            }
+            std::vector<std::u16string_view> target = SplitPath(key->link);
+            pending.insert(pending.end(), target.rbegin(), target.rend());
+            key = &root_;
+            continue;
         }
-        auto it = key->subkeys.find(std::u16string(part));
+        if (pending.empty()) return key;
+        auto it = key->subkeys.find(std::u16string(pending.back()));
         if (it == key->subkeys.end()) return nullptr;
+        pending.pop_back();
         key = it->second.get();
     }
-    while (!key->link.empty() && key->link != u"?" && links < 16) {
-        ++links;
-        key = Find(root_, key->link);
-        if (!key) return nullptr;
-    }
-    return key;
 }
 
 const RegistryValue *RegistryFile::Value(const RegistryKey &key, std::u16string_view name) const

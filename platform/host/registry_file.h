@@ -38,8 +38,11 @@ public:
 
     const RegistryKey &Root() const { return root_; }
     // The key at a path of names separated by '\', below `from`; symbolic
-    // links are followed. Null when there is none.
-    const RegistryKey *Find(const RegistryKey &from, std::u16string_view path) const;
+    // links are followed, at most 32 in one look-up. Null when there is
+    // none, and also when a link has no target or the look-up needs more
+    // links (links that loop); `too_many_links`, if given, tells the last.
+    const RegistryKey *Find(const RegistryKey &from, std::u16string_view path,
+                            bool *too_many_links = nullptr) const;
     const RegistryValue *Value(const RegistryKey &key, std::u16string_view name) const;
 
 private:

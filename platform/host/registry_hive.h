@@ -13,14 +13,22 @@ namespace host {
 
 using HiveKey = const void *;
 
+// Why a look-up found no key, where it is not simply absent.
+enum class HiveMiss {
+    kAbsent,
+    kTooManyLinks,  // it needs more symbolic links than are followed (links that loop)
+    kRootIsLink,    // the hive's root is itself a link: no key of it can be opened
+};
+
 class RegistryHive {
 public:
     virtual ~RegistryHive() = default;
     virtual HiveKey Root() const = 0;
     // The key at a '\'-separated path of ANSI names below `from`, names
     // compared without letter case; null when there is none or the path
-    // cannot be followed (a link loop, a broken tree).
-    virtual HiveKey Find(HiveKey from, std::string_view path) const = 0;
+    // cannot be followed (a link loop, a broken tree), and then `miss`, if
+    // given, says why.
+    virtual HiveKey Find(HiveKey from, std::string_view path, HiveMiss *miss = nullptr) const = 0;
     // The name of the subkey at `index` in the hive's own enumeration order,
     // in the ANSI code page; false past the end.
     virtual bool SubkeyName(HiveKey key, std::size_t index, std::string *name) const = 0;

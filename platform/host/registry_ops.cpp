@@ -18,6 +18,7 @@ struct HKEY__ {
 namespace {
 
 const LONG kErrorBadPathname = 161;
+const LONG kErrorInvalidParameter = 87;
 const std::size_t kMaxKeyPath = 260;
 
 std::unordered_set<HKEY> &OpenKeys()
@@ -56,8 +57,26 @@ LONG OpenKey(HKEY key, LPCSTR subkey, PHKEY result)
     std::string_view path = subkey ? subkey : "";
     if (!path.empty() && path[0] == '\\') return kErrorBadPathname;
     if (path.size() > kMaxKeyPath) return ERROR_MORE_DATA;
-    host::HiveKey found = hive->Find(node, path);
-    if (!found) return ERROR_FILE_NOT_FOUND;
+    host::HiveMiss miss = host::HiveMiss::kAbsent;
+    host::HiveKey found = hive->Find(node, path, &miss);
+    if (!found) {
+        switch (miss) {
+        case host::HiveMiss::kRootIsLink:
+            // A hive whose root is itself made a link key leaves the
+            // machine's key unusable, as in Wine: no key below it opens; an
+            // empty path still answers the key itself.
+            if (!path.empty()) return ERROR_INVALID_HANDLE;
+            *result = HKEY_LOCAL_MACHINE;
+            return ERROR_SUCCESS;
+        case host::HiveMiss::kTooManyLinks:
+            // More links than the platform follows (links that loop): an
+            // invalid parameter, as Wine answers it.
+            return kErrorInvalidParameter;
+        case host::HiveMiss::kAbsent:
+            break;
+        }
+        return ERROR_FILE_NOT_FOUND;
+    }
     auto handle = std::make_unique<HKEY__>();
     handle->hive = std::move(hive);
     handle->key = found;

@@ -143,8 +143,10 @@ public:
     // Windows 9x hands a string stored without its NUL out with one.
     bool NulMustFit() const override { return true; }
 
-    HiveKey Find(HiveKey from, std::string_view path) const override
+    // The file has no links: a key that is not found is absent.
+    HiveKey Find(HiveKey from, std::string_view path, HiveMiss *miss = nullptr) const override
     {
+        if (miss) *miss = HiveMiss::kAbsent;
         Node *node = static_cast<Node *>(const_cast<void *>(from));
         if (!node) return nullptr;
         std::size_t i = 0;

@@ -17,9 +17,17 @@ bool IsString(uint32_t type)
 
 }  // namespace
 
-HiveKey WineRegistryHive::Find(HiveKey from, std::string_view path) const
+HiveKey WineRegistryHive::Find(HiveKey from, std::string_view path, HiveMiss *miss) const
 {
-    return file_->Find(*KeyOf(from), AnsiCodePage().ToUtf16(path));
+    if (miss) *miss = HiveMiss::kAbsent;
+    if (KeyOf(from) == &file_->Root() && !file_->Root().link.empty()) {
+        if (miss) *miss = HiveMiss::kRootIsLink;
+        return nullptr;
+    }
+    bool too_many_links = false;
+    const RegistryKey *found = file_->Find(*KeyOf(from), AnsiCodePage().ToUtf16(path), &too_many_links);
+    if (!found && too_many_links && miss) *miss = HiveMiss::kTooManyLinks;
+    return found;
 }
 
 bool WineRegistryHive::SubkeyName(HiveKey key, std::size_t index, std::string *name) const

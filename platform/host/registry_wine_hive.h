@@ -18,7 +18,7 @@ public:
     explicit WineRegistryHive(std::shared_ptr<const RegistryFile> file) : file_(std::move(file)) {}
 
     HiveKey Root() const override { return &file_->Root(); }
-    HiveKey Find(HiveKey from, std::string_view path) const override;
+    HiveKey Find(HiveKey from, std::string_view path, HiveMiss *miss = nullptr) const override;
     bool SubkeyName(HiveKey key, std::size_t index, std::string *name) const override;
     bool Value(HiveKey key, std::string_view name, uint32_t *type, std::string *data) const override;
 

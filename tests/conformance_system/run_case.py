@@ -180,6 +180,77 @@ def case_open(c):
               PRINTERS + "\\" + "z" * (261 - len(PRINTERS) - 1)]
 
 
+LINK_KEY = "Software\\PfmConformance\\Links"
+LINK_CHAIN = 34  # keys c00..c33: c00 reaches the real key through 33 links, c01 through 32
+
+
+def link_lines(path, target, root="\\Registry\\Machine\\"):
+    """A symbolic link key in system.reg: PATH (below HKEY_LOCAL_MACHINE)
+    leads to TARGET, written as the registry's own name of the key."""
+    value = (root + target).encode("utf-16-le")
+    return [reg_line_key(path), "#link", '"SymbolicLinkValue"=hex(6):' + hexbytes(value), ""]
+
+
+def case_links(c):
+    # Links that loop, chains of links up to and past the platform's limit,
+    # and links that lead nowhere; only system.reg itself can hold them.
+    k = LINK_KEY
+    tail = [""]
+    tail += [reg_line_key(k + "\\Real"), '"V"="real"', ""]
+    tail += [reg_line_key(k + "\\Real\\Leaf"), '"V"="leaf"', ""]
+    tail += link_lines(k + "\\ToReal", k + "\\Real")
+    tail += link_lines(k + "\\Self", k + "\\Self")
+    tail += link_lines(k + "\\CycleA", k + "\\CycleB")
+    tail += link_lines(k + "\\CycleB", k + "\\CycleA")
+    tail += link_lines(k + "\\IntoSelf", k + "\\Self\\Leaf")
+    tail += link_lines(k + "\\ThroughLink", k + "\\ToReal\\Leaf")
+    tail += link_lines(k + "\\Missing", k + "\\Nowhere")
+    tail += [reg_line_key(k + "\\NoTarget"), "#link", ""]
+    tail += link_lines(k + "\\Outside", "Elsewhere\\Key", root="\\Registry\\")
+    for i in range(LINK_CHAIN - 1):
+        tail += link_lines(k + "\\c%02d" % i, k + "\\c%02d" % (i + 1))
+    tail += [reg_line_key(k + "\\c%02d" % (LINK_CHAIN - 1)), '"V"="end"', ""]
+    c.system_reg_tail = "\n".join(tail)
+    names = ["Real", "Real\\Leaf", "ToReal", "ToReal\\Leaf", "Self", "Self\\Leaf", "CycleA",
+             "CycleB\\Leaf", "IntoSelf", "ThroughLink", "Missing", "NoTarget", "Outside"]
+    names += ["c%02d" % i for i in range(LINK_CHAIN)]
+    c.args = ["open"] + [k + "\\" + n for n in names]
+
+
+def case_links_printers(c):
+    # A printer key that links to itself, and one that links to another
+    # printer, among ordinary printers, walked as the installation run does.
+    c.reg_files.append((".reg", regedit4([printer("Kit A", "Kit", "LPT1:"), printer("Kit Z", "Kit", "LPT2:")])))
+    tail = [""]
+    tail += link_lines(PRINTERS + "\\Kit Loop", PRINTERS + "\\Kit Loop")
+    tail += link_lines(PRINTERS + "\\Kit Other", PRINTERS + "\\Kit Z")
+    c.system_reg_tail = "\n".join(tail)
+    c.args = ["walk", PRINTERS, "Printer Driver", "Port"]
+
+
+def case_links_printers_key(c):
+    # The printers key itself made a link to itself.
+    c.reg_files.append((".reg", regedit4([printer("Kit A", "Kit", "LPT1:")])))
+    c.system_reg_tail = "\n".join([""] + link_lines(PRINTERS, PRINTERS))
+    c.args = ["walk", PRINTERS, "Printer Driver", "Port"]
+
+
+def case_links_root(c):
+    # A key line that names no key, made a link: the machine's root itself.
+    c.reg_files.append((".reg", regedit4([printer("Kit A", "Kit", "LPT1:")])))
+    tail = ["", "[] 1700000000", "#link", '"SymbolicLinkValue"=hex(6):' + hexbytes(
+        "\\Registry\\Machine\\Software".encode("utf-16-le")), ""]
+    c.system_reg_tail = "\n".join(tail)
+    c.args = ["open", "Software", "Software\\Microsoft", "Microsoft", PRINTERS, PRINTERS + "\\Kit A", ""]
+
+
+def case_links_root_nowhere(c):
+    # The same without a target.
+    c.reg_files.append((".reg", regedit4([printer("Kit A", "Kit", "LPT1:")])))
+    c.system_reg_tail = "\n".join(["", "[] 1700000000", "#link", ""])
+    c.args = ["open", "Software", "Software\\Microsoft", "Microsoft", PRINTERS, PRINTERS + "\\Kit A", ""]
+
+
 def version_case(setup, exe_name="system_probe.exe"):
     def build(c):
         c.commands.extend(setup)
@@ -268,6 +339,11 @@ CASES = {
     "printers": case_printers,
     "values": case_values,
     "open": case_open,
+    "links": case_links,
+    "links_printers": case_links_printers,
+    "links_printers_key": case_links_printers_key,
+    "links_root": case_links_root,
+    "links_root_nowhere": case_links_root_nowhere,
     "version_win98": version_case([]),
     "version_win95": version_case(wine_version("win95")),
     "version_winme": version_case(wine_version("winme")),

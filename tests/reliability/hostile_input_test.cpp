@@ -234,6 +234,25 @@ TEST_F(Hostile, ABinaryOrMissingSystemRegMatchesNothing)
     ExpectUnchanged();
 }
 
+TEST_F(Hostile, LinksThatLoopAreKeysThatCannotBeOpened)
+{
+    // The inputs that once overflowed the stack: the printers key a link to
+    // itself (no printers key), and two printers linked to each other
+    // beside an ordinary one (those two are skipped).
+    const std::string dir = std::string(PFM_FUZZ_REGRESSIONS) + "/registry_fuzz/";
+    prefix.WriteKit(Kit());
+    pfmtest::WriteFile(prefix.prefix + "/system.reg", pfmtest::ReadFile(dir + "printers_self_link.reg"));
+    EXPECT_EQ(Run(), 0);
+    ExpectUnchanged();
+    std::string cycle = pfmtest::ReadFile(dir + "printers_link_cycle.reg");
+    const std::string kit_a = "Kit A] 1700000000\n\"Printer Driver\"=\"Kit PS\"\n\"Port\"=\"LPT1:\"";
+    ASSERT_NE(cycle.find(kit_a), std::string::npos);
+    pfmtest::WriteFile(prefix.prefix + "/system.reg", cycle);
+    EXPECT_EQ(Run(), 1);
+    ExpectInstalled();
+    EXPECT_EQ(WinIni().SectionNames().size(), 4u);
+}
+
 // --- Printer values and port names ---------------------------------------
 
 TEST_F(Hostile, PrinterValuesUpTo2047BytesAreTakenLongerOnesSkipped)
