@@ -30,29 +30,6 @@ FileStamp StampOf(const struct stat &st)
     return s;
 }
 
-bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *st)
-{
-    int fd = open(unix_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    // Closed however the read ends, also when memory runs out.
-    struct Closer {
-        int fd;
-        ~Closer() { close(fd); }
-    } closer{fd};
-    bool ok = fstat(fd, st) == 0 && S_ISREG(st->st_mode);
-    out->clear();
-    if (ok && st->st_size > 0) out->reserve(static_cast<std::size_t>(st->st_size));
-    char buffer[1 << 16];
-    while (ok) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ok = false;
-        if (n <= 0) break;
-        out->append(buffer, static_cast<std::size_t>(n));
-    }
-    return ok;
-}
-
 const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
 {
     // The installation reads the kit once for every soft font of every

@@ -5,6 +5,7 @@
 #ifndef PFMSETUP_PLATFORM_HOST_PROFILE_CACHE_H
 #define PFMSETUP_PLATFORM_HOST_PROFILE_CACHE_H
 
+#include "file_io.h"
 #include "profile_document.h"
 
 #include <sys/stat.h>
@@ -28,8 +29,6 @@ struct FileStamp {
 };
 FileStamp StampOf(const struct stat &st);
 
-// Reads a whole file; false when it cannot be read.
-bool ReadWholeFile(const std::string &unix_path, std::string *out, struct stat *st);
 
 // The parsed profiles of one installation's files, owned by the
 // installation and gone with it.

@@ -36,17 +36,6 @@ long CheckedKeyLength(const char *key)
     return *p == '[' ? -1 : length;
 }
 
-bool WriteAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // The temporary file that a flush writes beside win.ini before renaming it
 // over win.ini. One name, the program's own, for every run: "PFMSETUP" with
 // the extension "$$$" that temporary files of DOS programs carry, a valid

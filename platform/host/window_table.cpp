@@ -1,5 +1,7 @@
 #include "window_table.h"
 
+#include "file_io.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -17,44 +19,6 @@ namespace {
 
 // Entries larger than this are not ours; a caption is far shorter.
 const size_t kMaxEntryBytes = 65536;
-
-bool ReadWholeFile(const std::string &path, std::string *out, size_t limit)
-{
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    out->clear();
-    char buf[4096];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        out->append(buf, static_cast<size_t>(n));
-        if (out->size() > limit) {
-            close(fd);
-            return false;
-        }
-    }
-    close(fd);
-    return true;
-}
-
-bool WriteAll(int fd, const std::string &data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // Parses "<pid> <start>\n<caption>".
 bool ParseEntry(const std::string &content, BoxEntry *entry)
@@ -98,14 +62,15 @@ unsigned g_box_counter = 0;
 // from /proc/<pid>/stat.
 bool ReadProcessStat(pid_t pid, char *state, unsigned long long *start)
 {
-    std::string stat;
-    if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", &stat, kMaxEntryBytes)) return false;
+    std::string text;
+    struct stat st;
+    if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", &text, &st, kMaxEntryBytes, O_NOFOLLOW)) return false;
     // The command name in parentheses may itself hold spaces and
     // parentheses; the fields after the last ')' are plain numbers and
     // letters, starting with field 3.
-    size_t paren = stat.rfind(')');
+    size_t paren = text.rfind(')');
     if (paren == std::string::npos) return false;
-    const char *p = stat.c_str() + paren + 1;
+    const char *p = text.c_str() + paren + 1;
     while (*p == ' ') ++p;
     if (!*p) return false;
     *state = *p;
@@ -221,7 +186,8 @@ std::vector<BoxEntry> LiveBoxEntries()
             BoxEntry entry;
             entry.name = file.substr(0, file.size() - 4);
             std::string content;
-            if (!ReadWholeFile(path, &content, kMaxEntryBytes)) continue;  // removed meanwhile
+            struct stat st;
+            if (!ReadWholeFile(path, &content, &st, kMaxEntryBytes, O_NOFOLLOW)) continue;  // removed meanwhile
             if (!ParseEntry(content, &entry)) continue;
             if (ProcessIsAlive(entry.pid, entry.start)) {
                 live.push_back(entry);
