@@ -36,9 +36,9 @@ void Walk(const host::RegistryFile &file, const host::RegistryKey &key, const st
         std::u16string sub_path = path.empty() ? sub.name : path + u"\\" + sub.name;
         // Links lead elsewhere; keys below one are reached through it. A
         // root that is itself a link leaves no key to be found by its path.
-        if (key.link.empty() && sub.link.empty() && file.Root().link.empty())
+        if (!key.is_link && !sub.is_link && !file.Root().is_link)
             Check(file.Find(file.Root(), sub_path) == &sub, "a key is not found by its path");
-        if (sub.link.empty()) Walk(file, sub, sub_path, depth + 1);
+        if (!sub.is_link) Walk(file, sub, sub_path, depth + 1);
     }
 }
 

@@ -278,7 +278,7 @@ std::unique_ptr<RegistryFile> RegistryFile::Parse(std::string_view text)
         }
         if (!key) continue;
         if (line == "#link") {
-            key->link = u"?";  // the target comes with SymbolicLinkValue
+            key->is_link = true;  // the target comes with SymbolicLinkValue
             continue;
         }
         std::u16string name;
@@ -297,7 +297,7 @@ std::unique_ptr<RegistryFile> RegistryFile::Parse(std::string_view text)
         RegistryValue value;
         if (!ParseData(std::string_view(line).substr(i + 1), &value)) continue;
         std::u16string folded = FoldRegistryName(name);
-        if (!key->link.empty() && folded == u"symboliclinkvalue") {
+        if (key->is_link && folded == u"symboliclinkvalue") {
             std::u16string target;
             for (std::size_t k = 0; k + 1 < value.data.size(); k += 2)
                 target += static_cast<char16_t>(static_cast<unsigned char>(value.data[k]) |
@@ -324,9 +324,9 @@ const RegistryKey *RegistryFile::Find(const RegistryKey &from, std::u16string_vi
     const RegistryKey *key = &from;
     int links = 0;
     for (;;) {
-        if (!key->link.empty()) {
+        if (key->is_link) {
             // A link without a target below the machine's root leads nowhere.
-            if (key->link == u"?") return nullptr;
+            if (key->link.empty()) return nullptr;
             if (++links > kMaxLinks) {
                 if (too_many_links) *too_many_links = true;
                 return nullptr;

@@ -28,7 +28,8 @@ struct RegistryKey {
     std::u16string name;
     std::map<std::u16string, std::unique_ptr<RegistryKey>, RegistryNameLess> subkeys;
     std::map<std::u16string, RegistryValue> values;  // by folded name; "" is the default value
-    std::u16string link;  // target path of a symbolic link key, below the hive's root
+    bool is_link = false;  // a symbolic link key (#link)
+    std::u16string link;   // its target below the hive's root; empty when it names none there
 };
 
 class RegistryFile {

@@ -20,7 +20,7 @@ bool IsString(uint32_t type)
 HiveKey WineRegistryHive::Find(HiveKey from, std::string_view path, HiveMiss *miss) const
 {
     if (miss) *miss = HiveMiss::kAbsent;
-    if (KeyOf(from) == &file_->Root() && !file_->Root().link.empty()) {
+    if (KeyOf(from) == &file_->Root() && file_->Root().is_link) {
         if (miss) *miss = HiveMiss::kRootIsLink;
         return nullptr;
     }

@@ -197,7 +197,9 @@ TEST_F(Hostile, ATruncatedSystemRegKeepsTheWholePrinters)
         ProfileDocument doc = WinIni();
         // windows, Desktop, the port, the substitutions, and B's port if any
         EXPECT_EQ(doc.SectionNames().size(), cut.second ? 5u : 4u) << cut.first;
-        if (cut.second) EXPECT_EQ(Value(std::string("PostScript,") + cut.second, "Softfonts"), "1");
+        if (cut.second) {
+            EXPECT_EQ(Value(std::string("PostScript,") + cut.second, "Softfonts"), "1");
+        }
     }
 }
 
