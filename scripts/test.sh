@@ -8,7 +8,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 
-scripts/install-deps.sh host windows wine fuzz package
+scripts/install-deps.sh host windows wine fuzz package image
 export WINEDEBUG=${WINEDEBUG:--all}
 
 echo "== Windows build"
