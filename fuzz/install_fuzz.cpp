@@ -66,10 +66,12 @@ std::string Fold(std::string_view text)
     return out;
 }
 
+// Trimmed as the profile rules trim names: white space, the line-end
+// controls and the end-of-file mark (0x1A) too.
 std::string_view Trim(std::string_view text)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    while (!text.empty() && host::IsProfileSpace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && host::IsProfileSpace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
     return text;
 }
 
