@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "out_of_memory.h"
 #include "terminal_dialog.h"
 #include "terminal_text.h"
 #include "window_table.h"
@@ -222,9 +223,10 @@ int AskByLines(const Box &box, int raise_fd)
 
 }  // namespace
 
-int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
+namespace {
+
+int ShowBox(LPCSTR text, LPCSTR caption, UINT style)
 {
-    (void)owner;  // boxes on the terminal have no owner window to block
     Box box;
     box.buttons = ButtonsOf(style);
     if (!box.buttons) return 0;
@@ -271,4 +273,14 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
     int result = AskByLines(box, shown.raise_fd);
     host::RemoveShownBox(&shown);
     return result;
+}
+
+}  // namespace
+
+// A box that cannot be shown for want of memory fails to appear: 0, as
+// the platform's own box answers then.
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
+{
+    (void)owner;  // boxes on the terminal have no owner window to block
+    return host::AnswerOnOutOfMemory(0, [&] { return ShowBox(text, caption, style); });
 }
