@@ -2,6 +2,7 @@
 // system.reg, the version as Wine chooses it for the prefix.
 #include "codepage.h"
 #include "installation.h"
+#include "paths.h"
 #include "registry_file.h"
 #include "registry_wine_hive.h"
 
@@ -92,15 +93,6 @@ std::string ProgramFileName()
     name = name.substr(name.rfind('/') + 1);
     if (name.size() < 4 || !EqualsNoCase(name.substr(name.size() - 4), ".exe")) name += ".exe";
     return Utf8ToCp1252(name);
-}
-
-std::optional<std::string> RealPath(const std::string &path)
-{
-    char *resolved = realpath(path.c_str(), nullptr);
-    if (!resolved) return std::nullopt;
-    std::string out(resolved);
-    std::free(resolved);
-    return out;
 }
 
 // A hive file, parsed again only when the file changes (Wine's own tools

@@ -21,14 +21,6 @@ bool Exists(const std::string &path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-std::optional<std::string> RealPath(const std::string &path)
-{
-    char *resolved = realpath(path.c_str(), nullptr);
-    if (!resolved) return std::nullopt;
-    std::string out(resolved);
-    std::free(resolved);
-    return out;
-}
 
 bool IsRefusedChar(unsigned char c)
 {
@@ -99,6 +91,15 @@ std::optional<std::string> FullWindowsPath(std::string_view path)
 }
 
 }  // namespace
+
+std::optional<std::string> RealPath(const std::string &path)
+{
+    char *resolved = realpath(path.c_str(), nullptr);
+    if (!resolved) return std::nullopt;
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+}
 
 std::optional<std::string> FindNoCase(const std::string &dir, std::string_view name)
 {

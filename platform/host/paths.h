@@ -21,6 +21,9 @@ std::optional<std::string> UnixPathOf(std::string_view windows_path);
 // as Wine names it (Z:\ for / where the prefix maps Z: so).
 std::optional<std::string> WindowsPathOf(const std::string &unix_path);
 
+// The path with every link resolved, or none when it does not exist.
+std::optional<std::string> RealPath(const std::string &path);
+
 // The entry of a Unix folder whose name equals `name` without letter case
 // (the exact spelling wins); no result when there is none.
 std::optional<std::string> FindNoCase(const std::string &dir, std::string_view name);

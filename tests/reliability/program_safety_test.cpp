@@ -160,13 +160,7 @@ TEST_F(Program, TheNextRunClearsTheTemporaryFilesOfKilledRuns)
     run.trace = true;
     ProgramResult full = pfmtest::RunProgram(run);
     ASSERT_EQ(full.exit_code, 1) << full.err;
-    long rename_at = -1;
-#if defined(__x86_64__)
-    for (std::size_t i = 0; i < full.numbers.size(); ++i) {
-        if (full.numbers[i] == SYS_rename || full.numbers[i] == SYS_renameat || full.numbers[i] == SYS_renameat2)
-            rename_at = static_cast<long>(i) + 1;
-    }
-#endif
+    long rename_at = pfmtest::LastRenameCall(full);
     if (rename_at < 0) GTEST_SKIP() << "system call numbers are read on x86-64 only";
     // The count of system calls shifts a little between runs: a wide window.
     // Each run clears what the killed run before it left, so the leftovers

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -185,6 +186,18 @@ int UnusablePrefixLines(const std::string &err, const std::string &path)
         if (line.find("cannot be used") != std::string::npos && line.find(path) != std::string::npos) ++count;
     }
     return count;
+}
+
+long LastRenameCall(const ProgramResult &traced)
+{
+    long rename_at = -1;
+#if defined(__x86_64__)
+    for (std::size_t i = 0; i < traced.numbers.size(); ++i) {
+        if (traced.numbers[i] == SYS_rename || traced.numbers[i] == SYS_renameat || traced.numbers[i] == SYS_renameat2)
+            rename_at = static_cast<long>(i) + 1;
+    }
+#endif
+    return rename_at;
 }
 
 }  // namespace pfmtest

@@ -51,6 +51,10 @@ bool ReadUntil(int fd, const std::string &marker, std::string *out);
 // Reads the rest of the output, closes the pipes and waits for the program.
 ProgramResult FinishProgram(StartedProgram &started, std::string out);
 
+// The 1-based index of the last rename among a traced run's system calls,
+// or -1 when the numbers cannot be told apart (not on x86-64).
+long LastRenameCall(const ProgramResult &traced);
+
 // What the boxes said.
 bool SaysSuccess(const std::string &out);
 bool SaysFailure(const std::string &out);

@@ -146,13 +146,7 @@ TEST_F(UsersFiles, SurviveNormalRunsKilledRunsAndTheCleanUpAfterThem)
     ASSERT_NE(new_ini.find("softfont400="), std::string::npos);
     EXPECT_EQ(Difference(users, Entries(Folder())), "") << "a normal run";
 
-    long rename_at = -1;
-#if defined(__x86_64__)
-    for (std::size_t i = 0; i < full.numbers.size(); ++i) {
-        if (full.numbers[i] == SYS_rename || full.numbers[i] == SYS_renameat || full.numbers[i] == SYS_renameat2)
-            rename_at = static_cast<long>(i) + 1;
-    }
-#endif
+    long rename_at = pfmtest::LastRenameCall(full);
     if (rename_at < 0) GTEST_SKIP() << "system call numbers are read on x86-64 only";
 
     // Runs killed before the rename, some of them once the temporary file
