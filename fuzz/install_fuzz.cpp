@@ -66,10 +66,12 @@ std::string Fold(std::string_view text)
     return out;
 }
 
+// Names and lines trimmed as the platform trims them (Ctrl-Z counts as
+// blank there, as the other control characters from TAB to CR).
 std::string_view Trim(std::string_view text)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    while (!text.empty() && host::IsProfileSpace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+    while (!text.empty() && host::IsProfileSpace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
     return text;
 }
 
@@ -153,7 +155,6 @@ std::vector<std::pair<std::string, std::string_view>> LinesOutside(std::string_v
         std::string_view line = text.substr(0, end);
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         std::string_view trimmed = Trim(line);
-        if (!trimmed.empty() && trimmed.back() == '\r') trimmed = Trim(trimmed.substr(0, trimmed.size() - 1));
         if (trimmed.empty()) continue;
         if (trimmed.front() == '[') {
             std::size_t close = trimmed.rfind(']');
