@@ -143,7 +143,7 @@ CASES = {
     "missing_path": Case({}, report=FAILURE, err="does not exist", drive="nowhere"),
     # A regular file is taken for a disk image: one that is none says so.
     "drive_is_file": Case({"disk": b"not a drive"}, report=FAILURE,
-                          err="the image holds neither a partition table nor a FAT boot sector", drive="drive/disk"),
+                          err="the image is too small to hold a disk", drive="drive/disk"),
     "no_windows_folder": Case({"MSDOS.SYS": b"", "AUTOEXEC.BAT": b"@echo off\r\n"}, report=FAILURE,
                               err="has no WINDOWS folder"),
     "windir_missing": Case(drive98(msdos=MSDOS_SYS.replace(b"C:\\WINDOWS", b"C:\\WIN98")), report=FAILURE,
