@@ -51,7 +51,7 @@ const double kMiB = 1024.0 * 1024.0;
 
 struct Scenario {
     std::string name;
-    std::string group;       // "grid", "models", "winini", "modelcount", "wine"
+    std::string group;       // "grid", "models", "winini", "modelcount", "wine", "image"
     int fonts = 0;           // F
     int ports = 0;           // P
     long models = 1;         // N, the NumberOfModel written to the kit
@@ -185,13 +185,13 @@ long long FileSize(const std::string &path)
 }
 
 // Every port's section ends with the count of all fonts.
-bool CheckWinIni(const std::string &path, const Scenario &s)
+bool CheckWinIni(const std::string &path, const Scenario &s, const char *system = "C:\\windows\\system32")
 {
     std::string text = pfmtest::ReadFile(path);
     if (s.expected_result == 0) return text.find("[PostScript,") == std::string::npos;
     std::string count = "Softfonts=" + std::to_string(s.fonts) + "\r\n";
     char last[64];
-    std::snprintf(last, sizeof last, "softfont%d=C:\\windows\\system32\\BF%06d.PFM\r\n", s.fonts, s.fonts);
+    std::snprintf(last, sizeof last, "softfont%d=%s\\BF%06d.PFM\r\n", s.fonts, system, s.fonts);
     int sections = 0;
     for (std::size_t at = 0; (at = text.find("[PostScript,BENCH", at)) != std::string::npos; ++at) ++sections;
     std::size_t counts = 0;
@@ -387,6 +387,150 @@ void BM_Install(benchmark::State &state, Scenario s)
     state.counters["x_floor"] = r.ratio;
     state.counters["peak_MiB"] = r.peak_bytes / kMiB;
     state.counters["limit_MiB"] = r.limit_bytes / kMiB;
+    state.counters["winini_MiB"] = r.winini_bytes / kMiB;
+}
+
+// ---------------------------------------------------------------------------
+// The same installation on a disk image: a Windows 98 drive (SYSTEM.DAT
+// with the P printers, made by the tests' registry writer) in a FAT32
+// partition made by examples/make-image.sh, the kit on the host. The floor:
+// copying a file of the resulting WIN.INI's size into a copy of the same
+// image once with mcopy.
+
+int RunTool(const std::vector<std::string> &args, std::string *out = nullptr)
+{
+    std::string command;
+    for (const std::string &a : args) command += "'" + a + "' ";
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        if (out) out->append(buffer, n);
+    }
+    return pclose(pipe);
+}
+
+double TimeTool(const std::vector<std::string> &args)
+{
+    auto t0 = Clock::now();
+    if (RunTool(args) != 0) std::abort();
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+struct ImageMachine {
+    std::string root, kit, pristine, image, floor_image, floor_file;
+    std::string volume;  // "IMAGE@@OFFSET" of the drive
+    std::string offset;
+    ~ImageMachine()
+    {
+        if (!root.empty()) RunTool({"rm", "-rf", root});
+    }
+};
+
+bool SetUpImage(ImageMachine &m, const Scenario &s)
+{
+    char folder[] = "/tmp/pfm-image-bench-XXXXXX";
+    if (!mkdtemp(folder)) return false;
+    m.root = folder;
+    m.kit = m.root + "/kit";
+    const std::string drive = m.root + "/drive";
+    RunTool({"mkdir", "-p", m.kit, drive + "/WINDOWS"});
+    pfmtest::WriteFile(m.kit + "/pfmsetup.ini", KitText(s));
+    pfmtest::WriteFile(drive + "/MSDOS.SYS", "[Paths]\r\nWinDir=C:\\WINDOWS\r\n");
+    pfmtest::WriteFile(drive + "/WINDOWS/WIN.INI", WinIniText(s.winini_lines));
+    std::string description = "[Software\\Microsoft\\Windows\\CurrentVersion]\n\"VersionNumber\"=\"4.10.2222\"\n";
+    const char *printers = "System\\CurrentControlSet\\Control\\Print\\Printers";
+    for (int p = 1; p <= s.ports; ++p) {
+        description += std::string("[") + printers + "\\Bench Printer " + std::to_string(p) + "]\n\"Printer Driver\"=\"" +
+                       kDriver + "\"\n\"Port\"=\"BENCH" + std::to_string(p) + ":\"\n";
+    }
+    pfmtest::WriteFile(m.root + "/registry.txt", description);
+    if (RunTool({PFM_PYTHON3, PFM_CREG_WRITE, m.root + "/registry.txt", drive + "/WINDOWS/SYSTEM.DAT"}) != 0)
+        return false;
+    m.pristine = m.root + "/pristine.img";
+    // Room for the old and the new WIN.INI at 512-byte clusters.
+    long long mib = 64 + 3LL * s.fonts * s.ports * 48 / (1024 * 1024);
+    std::string out;
+    if (RunTool({PFM_MAKE_IMAGE, "--fat", "32", "--size", std::to_string(mib), drive, m.pristine}, &out) != 0)
+        return false;
+    m.offset = out.substr(0, out.find_last_not_of("\n") + 1);
+    m.image = m.root + "/disk.img";
+    m.floor_image = m.root + "/floor.img";
+    m.floor_file = m.root + "/floor.ini";
+    m.volume = m.image + "@@" + m.offset;
+    return true;
+}
+
+void FreshCopy(const std::string &from, const std::string &to)
+{
+    if (RunTool({"cp", "--sparse=always", from, to}) != 0) std::abort();
+    int fd = open(to.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+void BM_Image(benchmark::State &state, Scenario s)
+{
+    ImageMachine m;
+    Result &r = ResultFor(s);
+    if (!SetUpImage(m, s)) {
+        state.SkipWithError("the disk image could not be made (mtools, dosfstools)");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    setenv("MTOOLS_SKIP_CHECK", "1", 1);
+    unsetenv("WINEPREFIX");
+    setenv("WIN9X_DRIVE", m.image.c_str(), 1);
+    if (chdir(m.kit.c_str()) != 0) std::abort();
+
+    auto install = [&] {
+        host::ResetHostState();
+        BuildSetupFilePath();
+        int result = InstallPrinterFonts();
+        host::ResetHostState();
+        return result;
+    };
+    // The size of the resulting WIN.INI, which the floor copies.
+    FreshCopy(m.pristine, m.image);
+    install();
+    std::string text;
+    RunTool({"mtype", "-i", m.volume, "::/WINDOWS/WIN.INI"}, &text);
+    pfmtest::WriteFile(m.floor_file, std::string(text.size(), 'x'));
+
+    int result = -1;
+    for (auto _ : state) {
+        FreshCopy(m.pristine, m.floor_image);
+        r.floor_runs.push_back(
+            TimeTool({"mcopy", "-o", "-i", m.floor_image + "@@" + m.offset, m.floor_file, "::/WINDOWS/FLOOR.INI"}));
+        FreshCopy(m.pristine, m.image);
+        auto t0 = Clock::now();
+        result = install();
+        double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+        r.time_runs.push_back(seconds);
+        state.SetIterationTime(seconds);
+    }
+    text.clear();
+    RunTool({"mtype", "-i", m.volume, "::/WINDOWS/WIN.INI"}, &text);
+    std::string check_path = m.root + "/result.ini";
+    pfmtest::WriteFile(check_path, text);
+    unsetenv("WIN9X_DRIVE");
+    host::ResetHostState();
+
+    r.iterations = static_cast<long>(r.time_runs.size());
+    r.time_s = Median(r.time_runs);
+    r.floor_s = Median(r.floor_runs);
+    r.result = result;
+    r.checked = CheckWinIni(check_path, s, "C:\\WINDOWS\\SYSTEM") && result == s.expected_result;
+    r.winini_bytes = static_cast<long long>(text.size());
+    r.kit_bytes = FileSize(m.kit + "/pfmsetup.ini");
+    r.ratio = r.floor_s > 0 ? r.time_s / r.floor_s : 0;
+    if (!r.checked) state.SkipWithError("the installation on the image did not give the expected WIN.INI");
+    state.counters["floor_ms"] = r.floor_s * 1e3;
+    state.counters["x_floor"] = r.ratio;
     state.counters["winini_MiB"] = r.winini_bytes / kMiB;
 }
 
@@ -594,6 +738,12 @@ std::vector<Target> Targets(const Result **wine_host, const Result **wine)
         if (r.scenario.group != "modelcount") continue;
         targets.push_back({"NumberOfModel=2147483647 under a second", r.time_s, 1.0, "s", r.time_s < 1.0});
     }
+    for (const Result &r : Results()) {
+        if (r.scenario.group != "image") continue;
+        std::snprintf(name, sizeof name, "F=%d, P=%d on a FAT32 image within 3 x the mcopy floor", r.scenario.fonts,
+                      r.scenario.ports);
+        targets.push_back({name, r.ratio, 3, "x floor", r.checked && r.ratio <= 3});
+    }
     *wine_host = Find("wine_host", 2000, 1);
     *wine = Find("wine", 2000, 1);
     return targets;
@@ -742,6 +892,18 @@ int main(int argc, char **argv)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond)
             ->Iterations(IterationsFor(s));
+    }
+    {
+        // The installation on a disk image, beside copying its result in.
+        Scenario s;
+        s.group = "image";
+        s.fonts = g_options.quick ? 1000 : 65534;
+        s.ports = 8;
+        s.name = "image/F:" + std::to_string(s.fonts) + "/P:8/FAT32";
+        benchmark::RegisterBenchmark(s.name.c_str(), BM_Image, s)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(g_options.quick ? 3 : 5);
     }
     if (!g_options.wine_prefix.empty() && !g_options.wine_timer.empty()) {
         Scenario s;

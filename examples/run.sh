@@ -3,19 +3,21 @@
 # the example installations, showing what each run changed in win.ini:
 #   prefix   examples/machine, a Wine prefix in Windows 98 mode
 #   drive    examples/win98-drive, a Windows 98 boot drive kept as a folder
-# With no argument it runs on both, one after the other; name one to run on
-# it alone (examples/run.sh drive).
+#   image    the same drive inside a raw disk image made here
+#            (examples/make-image.sh: an MBR, FAT16 at sector 63)
+# With no argument it runs on all three, one after the other; name one to
+# run on it alone (examples/run.sh image).
 # The boxes are answered on the terminal; when standard input is not a
 # terminal, the question and the report are answered OK here.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
-scripts/install-deps.sh host
+scripts/install-deps.sh host image
 cmake --preset host >/dev/null
 cmake --build --preset host --target pfmsetup pfmres >/dev/null
 
 kinds=("$@")
-[ ${#kinds[@]} -gt 0 ] || kinds=(prefix drive)
+[ ${#kinds[@]} -gt 0 ] || kinds=(prefix drive image)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -58,7 +60,16 @@ for kind in "${kinds[@]}"; do
       echo "What changed in its WINDOWS\\WIN.INI:"
       changes examples/win98-drive/WINDOWS/WIN.INI "$work/drive/WINDOWS/WIN.INI"
       ;;
-    *) echo "run.sh: unknown installation '$kind' (prefix, drive)" >&2; exit 2 ;;
+    image)
+      echo "== The Windows 98 drive in a disk image (WIN9X_DRIVE naming the image file)"
+      offset=$(examples/make-image.sh examples/win98-drive "$work/win98.img")
+      MTOOLS_SKIP_CHECK=1 mtype -i "$work/win98.img@@$offset" ::/WINDOWS/WIN.INI > "$work/image-before.ini"
+      run WIN9X_DRIVE="$work/win98.img"
+      MTOOLS_SKIP_CHECK=1 mtype -i "$work/win98.img@@$offset" ::/WINDOWS/WIN.INI > "$work/image-after.ini"
+      echo "What changed in the image's WINDOWS\\WIN.INI (read with mtype):"
+      changes "$work/image-before.ini" "$work/image-after.ini"
+      ;;
+    *) echo "run.sh: unknown installation '$kind' (prefix, drive, image)" >&2; exit 2 ;;
   esac
   echo
 done

@@ -73,6 +73,9 @@ public:
     // Finishes or undoes what a killed Replace left in `folder`.
     bool Repair(const std::string &folder, std::string *why);
 
+    // Whether the image file may be written (it has a write permission).
+    bool Writable() const { return writable_; }
+
     // The names Replace works with.
     static constexpr const char *kReplacedName = "WIN.INI";
     static constexpr const char *kNewName = "WININI.$$N";

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace host {
@@ -18,16 +19,14 @@ bool ReadWholeFile(const std::string &path, std::string *out, struct stat *st, s
     } closer{fd};
     bool ok = fstat(fd, st) == 0 && S_ISREG(st->st_mode);
     out->clear();
-    if (ok && st->st_size > 0 && static_cast<std::size_t>(st->st_size) <= limit)
-        out->reserve(static_cast<std::size_t>(st->st_size));
+    if (ok && st->st_size > 0) out->reserve(std::min(limit, static_cast<std::size_t>(st->st_size)));
     char buffer[1 << 16];
-    while (ok) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
+    while (ok && out->size() < limit) {
+        ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit - out->size()));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) ok = false;
         if (n <= 0) break;
         out->append(buffer, static_cast<std::size_t>(n));
-        if (out->size() > limit) ok = false;
     }
     return ok;
 }

@@ -12,9 +12,10 @@
 
 namespace host {
 
-// Reads a whole regular file into `out` and its status into `st`; false
-// when it cannot be opened or read, is not a regular file, or holds more
-// than `limit` bytes. `open_flags` are added to O_RDONLY (O_NOFOLLOW, say).
+// Reads a regular file into `out`, at most `limit` bytes of it (the rest
+// is left unread), and its status into `st`; false when it cannot be
+// opened or read or is not a regular file. `open_flags` are added to
+// O_RDONLY (O_NOFOLLOW, say).
 bool ReadWholeFile(const std::string &path, std::string *out, struct stat *st, std::size_t limit = SIZE_MAX,
                    int open_flags = 0);
 

@@ -1,5 +1,7 @@
 #include "installation.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +21,13 @@ bool opening = false;
 std::unique_ptr<Installation> Open()
 {
     const char *drive = std::getenv("WIN9X_DRIVE");
-    if (drive && *drive) return OpenWin9xDrive(drive);
+    if (drive && *drive) {
+        // A regular file is a disk image; anything else (a folder, a path
+        // that is not there) is the folder kind, which says what is wrong.
+        struct stat st;
+        if (stat(drive, &st) == 0 && S_ISREG(st.st_mode)) return OpenWin9xImage(drive);
+        return OpenWin9xDrive(drive);
+    }
     return OpenWinePrefix(WinePrefixRoot());
 }
 
@@ -76,6 +84,14 @@ void Installation::SetUnusable(const char *why)
 {
     usable_ = false;
     ReportUnusable(why);
+}
+
+void Installation::SetUnusableLine(const std::string &line)
+{
+    usable_ = false;
+    if (reported_) return;
+    reported_ = true;
+    std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 void Installation::ReportUnusable(const char *why)

@@ -5,6 +5,8 @@
 // installation it works on:
 //   WIN9X_DRIVE, when set and not empty: the root folder of a Windows
 //     95/98/Me boot drive (the folder that is C:\), its registry SYSTEM.DAT;
+//     or, when it names a regular file, a disk image of such a machine, its
+//     Windows volume read and written through mtools (installation_image.cpp);
 //   otherwise WINEPREFIX, or ~/.wine when that is not set: a Wine prefix,
 //     its registry system.reg.
 // The object keeps the kind, the root, the Windows and system directories,
@@ -33,7 +35,9 @@
 
 namespace host {
 
-enum class InstallationKind { kWinePrefix, kWin9xDrive };
+enum class InstallationKind { kWinePrefix, kWin9xDrive, kWin9xImage };
+
+class DriveFiles;
 
 // A drive letter and the host folder that it stands for.
 struct DriveMapping {
@@ -88,6 +92,11 @@ public:
     // The version the installation answers, as GetVersionExA fills it.
     virtual bool Version(OSVERSIONINFOA *info) = 0;
 
+    // The files of the disk image that holds drive C: (their paths start
+    // "fat:", see drive_files.h), or null for an installation in host
+    // folders.
+    virtual DriveFiles *ImageFiles() { return nullptr; }
+
     // Says once, on standard error, that the installation cannot be used,
     // naming its path and why. Later calls stay silent.
     void ReportUnusable(const char *why);
@@ -101,6 +110,9 @@ protected:
     // Called by the kinds once their layout is known.
     void SetDirectories(std::string windows_directory, std::string system_directory, std::string profile_name);
     void SetUnusable(const char *why);
+    // Marks the installation unusable with a line of its own (one that
+    // names what is missing on the host, not in the installation).
+    void SetUnusableLine(const std::string &line);
 
 private:
     InstallationKind kind_;
@@ -124,6 +136,7 @@ private:
 std::string WinePrefixRoot();
 std::unique_ptr<Installation> OpenWinePrefix(std::string root);
 std::unique_ptr<Installation> OpenWin9xDrive(std::string root);
+std::unique_ptr<Installation> OpenWin9xImage(std::string root);
 
 // The ANSI code page that a registry's ACP value names (in the key
 // System\CurrentControlSet\Control\Nls\CodePage), or 1252 where it

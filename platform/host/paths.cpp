@@ -2,9 +2,9 @@
 
 #include "ansi_code_page.h"
 #include "codepage.h"
+#include "drive_files.h"
 #include "installation.h"
 
-#include <dirent.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,8 +17,7 @@ namespace {
 
 bool Exists(const std::string &path)
 {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
+    return FilesOf(path).Exists(path);
 }
 
 
@@ -101,25 +100,23 @@ std::optional<std::string> RealPath(const std::string &path)
     return out;
 }
 
-std::optional<std::string> FindNoCase(const std::string &dir, std::string_view name)
+std::optional<std::string> FindNoCase(DriveFiles &files, const std::string &dir, std::string_view name)
 {
     std::string exact = dir + "/" + std::string(name);
-    if (Exists(exact)) return std::string(name);
-    DIR *d = opendir(dir.c_str());
-    if (!d) return std::nullopt;
+    if (files.Exists(exact)) return std::string(name);
+    std::vector<std::string> entries;
+    if (!files.List(dir, &entries)) return std::nullopt;
     const CodePage &code_page = AnsiCodePage();
     std::string wanted = code_page.FromUtf8(name);
-    std::optional<std::string> found;
-    while (struct dirent *e = readdir(d)) {
-        std::string_view entry(e->d_name);
-        if (entry == "." || entry == "..") continue;
-        if (code_page.EqualsNoCase(code_page.FromUtf8(entry), wanted)) {
-            found = std::string(entry);
-            break;
-        }
+    for (const std::string &entry : entries) {
+        if (code_page.EqualsNoCase(code_page.FromUtf8(entry), wanted)) return entry;
     }
-    closedir(d);
-    return found;
+    return std::nullopt;
+}
+
+std::optional<std::string> FindNoCase(const std::string &dir, std::string_view name)
+{
+    return FindNoCase(FilesOf(dir), dir, name);
 }
 
 std::optional<std::string> UnixPathOf(std::string_view windows_path)
@@ -156,7 +153,8 @@ std::optional<std::string> UnixPathOf(std::string_view windows_path)
 
 std::optional<std::string> WindowsPathOf(const std::string &unix_path)
 {
-    std::optional<std::string> real = RealPath(unix_path);
+    std::optional<std::string> real = IsImagePath(unix_path) ? std::optional<std::string>(unix_path)
+                                                              : RealPath(unix_path);
     if (!real) return std::nullopt;
 
     std::vector<DriveMapping> drives = Installation::Current().Drives();
@@ -177,8 +175,8 @@ std::optional<std::string> WindowsPathOf(const std::string &unix_path)
             out += AnsiCodePage().FromUtf8(rest);
             return out;
         }
-        if (folder == "/") return std::nullopt;
         std::size_t slash = folder.rfind('/');
+        if (folder == "/" || slash == std::string::npos) return std::nullopt;
         folder = slash == 0 ? "/" : folder.substr(0, slash);
     }
 }

@@ -26,7 +26,11 @@ std::optional<std::string> RealPath(const std::string &path);
 
 // The entry of a Unix folder whose name equals `name` without letter case
 // (the exact spelling wins); no result when there is none.
+// On the drive that FilesOf(dir) names.
 std::optional<std::string> FindNoCase(const std::string &dir, std::string_view name);
+class DriveFiles;
+// On a drive given (while an installation is being opened).
+std::optional<std::string> FindNoCase(DriveFiles &files, const std::string &dir, std::string_view name);
 
 }  // namespace host
 

@@ -1,10 +1,6 @@
 #include "profile_cache.h"
 
-#include <fcntl.h>
 #include <time.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 namespace host {
 namespace {
@@ -19,16 +15,6 @@ long long CoarseTick()
 }
 
 }  // namespace
-
-FileStamp StampOf(const struct stat &st)
-{
-    FileStamp s;
-    s.device = st.st_dev;
-    s.inode = st.st_ino;
-    s.size = st.st_size;
-    s.mtime_ns = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    return s;
-}
 
 const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
 {
@@ -48,14 +34,15 @@ const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
     if (entry && entry->checked_tick == tick) return entry->document.get();
 
     last_ = nullptr;
-    struct stat st;
-    if (stat(unix_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    DriveFiles &files = FilesOf(unix_path);
+    FileStamp stamp;
+    if (!files.Stamp(unix_path, &stamp)) {
         entries_.erase(unix_path);
         return nullptr;
     }
-    if (!entry || !(entry->stamp == StampOf(st))) {
+    if (!entry || !(entry->stamp == stamp)) {
         std::string bytes;
-        if (!ReadWholeFile(unix_path, &bytes, &st)) {
+        if (!files.Read(unix_path, &bytes, &stamp)) {
             entries_.erase(unix_path);
             return nullptr;
         }
@@ -63,7 +50,7 @@ const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
         // leaves the entry as it was, to be parsed again next time.
         auto document = std::make_unique<const ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
         entry = &entries_[unix_path];
-        entry->stamp = StampOf(st);
+        entry->stamp = stamp;
         entry->document = std::move(document);
     }
     entry->checked_tick = tick;

@@ -1,34 +1,18 @@
 // Parsed profiles of files that the program only reads, kept between
-// calls. A file is looked at again at most once per tick of the coarse
+// calls, on whichever drive holds them (drive_files.h). A file is looked at again at most once per tick of the coarse
 // clock, and parsed again only when its identity, size or modification time
 // has changed.
 #ifndef PFMSETUP_PLATFORM_HOST_PROFILE_CACHE_H
 #define PFMSETUP_PLATFORM_HOST_PROFILE_CACHE_H
 
-#include "file_io.h"
+#include "drive_files.h"
 #include "profile_document.h"
-
-#include <sys/stat.h>
 
 #include <memory>
 #include <string>
 #include <unordered_map>
 
 namespace host {
-
-// What identifies one version of a file on disk.
-struct FileStamp {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    long long mtime_ns = 0;
-    bool operator==(const FileStamp &o) const
-    {
-        return device == o.device && inode == o.inode && size == o.size && mtime_ns == o.mtime_ns;
-    }
-};
-FileStamp StampOf(const struct stat &st);
-
 
 // The parsed profiles of one installation's files, owned by the
 // installation and gone with it.

@@ -1,12 +1,14 @@
 // The system profile, win.ini, as the program writes it.
 //
-// Writes go to a copy held in memory. The first write locks the Windows
-// folder against other writers, reads the file afresh and checks that it
-// can be replaced; a flush writes the copy to a temporary file in the same
-// folder, forces it to disk and renames it over win.ini (permissions and
-// owner kept), then lets the lock go. What is still pending when the
-// process ends is flushed then. A crash at any point leaves either the old
-// file or the new one, whole.
+// Writes go to a copy held in memory. The first write takes win.ini from
+// its drive (drive_files.h), which keeps other writers off, reads the file
+// afresh and checks that it can be replaced; a flush has the drive put the
+// copy in its place, then lets it go. On a host folder that is a lock on
+// the Windows folder and a temporary file renamed over win.ini
+// (permissions and owner kept); in a disk image, the replacement that
+// fat_image_drive.h describes. What is still pending when the process ends
+// is flushed then. A crash at any point leaves either the old file or the
+// new one, whole (in an image, after the next run's repair).
 //
 // When memory runs out in any host operation, the copy is abandoned: the
 // run's writes until the next flush are refused and that flush fails, so
@@ -14,6 +16,7 @@
 #ifndef PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
 #define PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
 
+#include "drive_files.h"
 #include "profile_cache.h"
 #include "profile_document.h"
 
@@ -63,11 +66,10 @@ private:
     unsigned long hold_generation_ = 0;
     bool dirty_ = false;
     bool lost_ = false;  // abandoned since the last flush
-    int folder_fd_ = -1;
+    std::unique_ptr<FileReplacement> taken_;
     std::string path_;
     std::string folder_;
     bool existed_ = false;
-    struct stat stat_ {};
     std::unique_ptr<ProfileDocument> document_;
 };
 

@@ -64,7 +64,9 @@ bool ReadProcessStat(pid_t pid, char *state, unsigned long long *start)
 {
     std::string text;
     struct stat st;
-    if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", &text, &st, kMaxEntryBytes, O_NOFOLLOW)) return false;
+    if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", &text, &st, kMaxEntryBytes + 1, O_NOFOLLOW) ||
+        text.size() > kMaxEntryBytes)
+        return false;
     // The command name in parentheses may itself hold spaces and
     // parentheses; the fields after the last ')' are plain numbers and
     // letters, starting with field 3.
@@ -187,7 +189,8 @@ std::vector<BoxEntry> LiveBoxEntries()
             entry.name = file.substr(0, file.size() - 4);
             std::string content;
             struct stat st;
-            if (!ReadWholeFile(path, &content, &st, kMaxEntryBytes, O_NOFOLLOW)) continue;  // removed meanwhile
+            if (!ReadWholeFile(path, &content, &st, kMaxEntryBytes + 1, O_NOFOLLOW) || content.size() > kMaxEntryBytes)
+                continue;  // removed meanwhile
             if (!ParseEntry(content, &entry)) continue;
             if (ProcessIsAlive(entry.pid, entry.start)) {
                 live.push_back(entry);

@@ -141,7 +141,9 @@ CASES = {
                             '[System\\CurrentControlSet\\Control\\Nls\\Codepage]\n"ACP"="abc"\n'), written("LPT1")),
     # What cannot be used: the failure report, a line naming the path, nothing written.
     "missing_path": Case({}, report=FAILURE, err="does not exist", drive="nowhere"),
-    "drive_is_file": Case({"disk": b"not a drive"}, report=FAILURE, err="is not a folder", drive="drive/disk"),
+    # A regular file is taken for a disk image: one that is none says so.
+    "drive_is_file": Case({"disk": b"not a drive"}, report=FAILURE,
+                          err="the image is too small to hold a disk", drive="drive/disk"),
     "no_windows_folder": Case({"MSDOS.SYS": b"", "AUTOEXEC.BAT": b"@echo off\r\n"}, report=FAILURE,
                               err="has no WINDOWS folder"),
     "windir_missing": Case(drive98(msdos=MSDOS_SYS.replace(b"C:\\WINDOWS", b"C:\\WIN98")), report=FAILURE,
