@@ -59,7 +59,7 @@ SUBSTITUTIONS = b"[Pscript TrueType Substitutions]\r\nArial=Kit Sans\r\n"
 
 class Case:
     def __init__(self, files, expect_win_ini=None, report=SUCCESS, err=None, env=None, drive=None,
-                 win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None, library=None, shown=()):
+                 win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None, library=None, shown=(), kit_at=None):
         self.files = files                  # path below the drive -> bytes
         self.expect_win_ini = expect_win_ini  # bytes, a routine of the bytes before, or None: unchanged
         self.report = report
@@ -71,6 +71,7 @@ class Case:
         self.kit = kit                      # the kit's pfmsetup.ini (a path or its bytes), else KIT
         self.library = library              # the program's pfmres.dll, a file of --libraries
         self.shown = shown                  # lines standard output must hold, as they are
+        self.kit_at = kit_at                # the kit's folder below the drive, else beside it
 
 
 def drive98(reg=printers(("Office", "Kit PS", "LPT1:")), win_ini=WIN_INI, extra=None, msdos=MSDOS_SYS,
@@ -111,7 +112,7 @@ def written(*ports):
     return WIN_INI + b"".join(port_section(p) for p in ports) + SUBSTITUTIONS
 
 
-def national(acp, encoding, library, oem, kit, model, drivers, font, shown, report):
+def national(acp, encoding, library, oem, kit, model, drivers, font, shown, report, kit_at=None):
     """A drive of code page ACP and a kit whose names are in its bytes; the
     printers are (name, driver, port), the kit's model MODEL alone. The
     win.ini holds a line of that code page that must stay as it is."""
@@ -124,7 +125,7 @@ def national(acp, encoding, library, oem, kit, model, drivers, font, shown, repo
     expect = (win_ini + b"".join(port_section(p) for p in ports) +
               b"[Pscript TrueType Substitutions]\r\nArial=" + font.encode(encoding) + b"\r\n") if ports else None
     return Case(drive98(reg, win_ini, encoding=encoding), expect, report=report, kit=kit_ini, library=library,
-                shown=shown)
+                shown=shown, kit_at=kit_at)
 
 
 CYRILLIC_QUESTION = ["[pfmsetup] Печатный двор Кириллица ПС — установка шрифтов",
@@ -183,6 +184,13 @@ CASES = {
         [("事務所", "日本レーザー PS", "LPT1:"), ("倉庫", "日本レーザー", "LPT2:")], "ソフト明朝",
         JAPANESE_QUESTION + ["(information) ソフト表示キット のソフトフォントを登録しました。",
                              "(information) 完了。"], "登録しました"),
+    # The kit in a folder of the drive whose name ends its characters with
+    # that byte: C:\ソフト\表示 is two names, not four.
+    "cp932_kit_folder": national(
+        932, "cp932", "japanese_strings.dll", "日本プリンタ", "ソフト表示キット", "日本レーザー PS",
+        [("事務所", "日本レーザー PS", "LPT1:")], "ソフト明朝",
+        JAPANESE_QUESTION + ["(information) ソフト表示キット のソフトフォントを登録しました。"], "登録しました",
+        kit_at="ソフト/表示"),
     "cp932_no_match": national(
         932, "cp932", "japanese_strings.dll", "日本プリンタ", "ソフト表示キット", "日本レーザー PS",
         [("倉庫", "日本レーザー", "LPT2:")], "ソフト明朝",
@@ -228,7 +236,7 @@ def run_case(program, name, work, libraries):
     c = CASES[name]
     shutil.rmtree(work, ignore_errors=True)
     drive = os.path.join(work, "drive")
-    kit = os.path.join(work, "kit")
+    kit = os.path.join(drive, *c.kit_at.split("/")) if c.kit_at else os.path.join(work, "kit")
     make_drive(drive, c.files, c.modes)
     os.makedirs(kit)
     with open(os.path.join(kit, "pfmsetup.ini"), "wb") as f:
