@@ -17,6 +17,12 @@ pfm_resource_library(TARGET program_no_caption_strings
   OUTPUT ${PFM_PROGRAM_LIB_DIR}/no_caption_strings.dll SOURCE ${PFM_PROGRAM_RC_DIR}/no_caption.rc)
 pfm_resource_library(TARGET program_hostile_strings
   OUTPUT ${PFM_PROGRAM_LIB_DIR}/hostile_strings.dll SOURCE ${PFM_PROGRAM_LIB_DIR}/hostile.rc)
+# Texts beyond ASCII, for the whole runs on installations of code page 1251
+# and 932 (win9x_drive, terminal).
+pfm_resource_library(TARGET program_cyrillic_strings
+  OUTPUT ${PFM_PROGRAM_LIB_DIR}/cyrillic_strings.dll SOURCE ${PFM_PROGRAM_RC_DIR}/cyrillic.rc)
+pfm_resource_library(TARGET program_japanese_strings
+  OUTPUT ${PFM_PROGRAM_LIB_DIR}/japanese_strings.dll SOURCE ${PFM_PROGRAM_RC_DIR}/japanese.rc)
 
 add_executable(program_test ${CMAKE_CURRENT_LIST_DIR}/program_test.cpp)
 target_link_libraries(program_test PRIVATE pfmtestkit GTest::gtest_main)

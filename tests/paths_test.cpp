@@ -1,4 +1,5 @@
 // Windows paths on the host, as Wine maps them for a prefix.
+#include "platform/host/ansi_code_page.h"
 #include "platform/host/paths.h"
 #include "test_prefix.h"
 
@@ -58,6 +59,28 @@ TEST(Paths, NameUnixFoldersByTheDeepestDrive)
     // Without Z: a folder outside every drive has no Windows name.
     ASSERT_EQ(0, unlink((prefix.prefix + "/dosdevices/z:").c_str()));
     EXPECT_EQ(std::nullopt, host::WindowsPathOf(prefix.kit));
+}
+
+// In code page 932 the second byte of ソ and 表 is that of '\\', and of ポ
+// that of '|': a path is split at its characters, not at those bytes, and
+// the names are found as the UTF-8 names they are on the host.
+TEST(Paths, SplitDoubleByteNamesAtTheirCharacters)
+{
+    TempPrefix prefix;
+    prefix.Enter();
+    host::SetAnsiCodePage(932);
+    const std::string c = prefix.prefix + "/dosdevices/c:";
+    ASSERT_EQ(0, mkdir((prefix.prefix + "/drive_c/ソフト").c_str(), 0755));
+    ASSERT_EQ(0, mkdir((prefix.prefix + "/drive_c/ソフト/表示").c_str(), 0755));
+    pfmtest::WriteFile(prefix.prefix + "/drive_c/ソフト/表示/ポ.ini", "");
+    EXPECT_EQ(c + "/ソフト/表示/ポ.ini", host::UnixPathOf("C:\\\x83\x5c\x83\x74\x83\x67\\\x95\x5c\x8e\xa6\\\x83\x7c.INI"));
+    EXPECT_EQ(c + "/ソフト/new", host::UnixPathOf("C:\\\x83\x5c\x83\x74\x83\x67\\x\\..\\new"));
+    EXPECT_EQ("C:\\\x83\x5c\x83\x74\x83\x67\\\x95\x5c\x8e\xa6",
+              host::WindowsPathOf(prefix.prefix + "/drive_c/ソフト/表示"));
+    ASSERT_EQ(0, chdir((prefix.prefix + "/drive_c/ソフト/表示").c_str()));
+    EXPECT_EQ(c + "/ソフト/表示/ポ.ini", host::UnixPathOf("\x83\x7c.ini"));
+    EXPECT_EQ(std::nullopt, host::UnixPathOf("C:\\\x83\x5c|"));
+    host::SetAnsiCodePage(1252);
 }
 
 }  // namespace

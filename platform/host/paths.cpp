@@ -26,14 +26,21 @@ bool IsRefusedChar(unsigned char c)
     return c < 0x20 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*' || c == ':';
 }
 
+// Paths are taken apart as UTF-8 text, never as the ANSI code page's bytes:
+// there the byte of '\' may be the second of a character (in 932 ソ is
+// 83 5C, 表 95 5C), which the platform reads as that character, as it
+// reads '|' (7C) in ポ (83 7C). In UTF-8 every byte below 0x80 is the
+// character it looks like.
+std::optional<std::string> Utf8WindowsPathOf(const std::string &unix_path);
+
 std::optional<std::string> CurrentWindowsDirectory()
 {
     char buffer[PATH_MAX];
     if (!getcwd(buffer, sizeof buffer)) return std::nullopt;
-    return WindowsPathOf(buffer);
+    return Utf8WindowsPathOf(buffer);
 }
 
-// The full Windows path, with "." and ".." resolved, a period that ends a
+// The full Windows path (UTF-8), with "." and ".." resolved, a period that ends a
 // folder's name dropped and the periods and spaces that end the last name
 // dropped, as the platform forms full paths.
 std::optional<std::string> FullWindowsPath(std::string_view path)
@@ -121,7 +128,7 @@ std::optional<std::string> FindNoCase(const std::string &dir, std::string_view n
 
 std::optional<std::string> UnixPathOf(std::string_view windows_path)
 {
-    std::optional<std::string> full = FullWindowsPath(windows_path);
+    std::optional<std::string> full = FullWindowsPath(AnsiCodePage().ToUtf8(windows_path));
     if (!full) return std::nullopt;
     for (std::size_t k = 3; k < full->size(); ++k) {
         unsigned char c = static_cast<unsigned char>((*full)[k]);
@@ -135,7 +142,7 @@ std::optional<std::string> UnixPathOf(std::string_view windows_path)
     while (i < full->size()) {
         std::size_t j = full->find('\\', i);
         if (j == std::string::npos) j = full->size();
-        std::string name = AnsiCodePage().ToUtf8(std::string_view(*full).substr(i, j - i));
+        std::string name = full->substr(i, j - i);
         if (walking) {
             std::optional<std::string> entry = FindNoCase(unix_path, name);
             if (entry) {
@@ -152,6 +159,15 @@ std::optional<std::string> UnixPathOf(std::string_view windows_path)
 }
 
 std::optional<std::string> WindowsPathOf(const std::string &unix_path)
+{
+    std::optional<std::string> path = Utf8WindowsPathOf(unix_path);
+    if (!path) return std::nullopt;
+    return AnsiCodePage().FromUtf8(*path);
+}
+
+namespace {
+
+std::optional<std::string> Utf8WindowsPathOf(const std::string &unix_path)
 {
     std::optional<std::string> real = IsImagePath(unix_path) ? std::optional<std::string>(unix_path)
                                                               : RealPath(unix_path);
@@ -172,8 +188,7 @@ std::optional<std::string> WindowsPathOf(const std::string &unix_path)
                 if (c == '/') c = '\\';
             }
             if (rest.front() != '\\') rest.insert(rest.begin(), '\\');
-            out += AnsiCodePage().FromUtf8(rest);
-            return out;
+            return out + rest;
         }
         std::size_t slash = folder.rfind('/');
         if (folder == "/" || slash == std::string::npos) return std::nullopt;
@@ -181,4 +196,5 @@ std::optional<std::string> WindowsPathOf(const std::string &unix_path)
     }
 }
 
+}  // namespace
 }  // namespace host

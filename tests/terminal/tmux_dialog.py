@@ -4,7 +4,7 @@ the program runs in a tmux pane in a kit folder against a copy of the
 example machine; keys go in with `send-keys`, the screen comes back with
 `capture-pane`.
 
-Usage: tmux_dialog.py --exe PFMSETUP --repo REPO_DIR CASE
+Usage: tmux_dialog.py --exe PFMSETUP --repo REPO_DIR [--libraries DIR] CASE
 Exit codes: 0 passed, 1 failed, 77 skipped (no tmux).
 
 Each case gets its own tmux server, its own kit and machine copy and its
@@ -39,8 +39,9 @@ def check(condition, message, screen=None):
 class Session:
     """A tmux server of its own, with one window running the program."""
 
-    def __init__(self, args, width, height, stdin=None):
+    def __init__(self, args, width, height, stdin=None, library=None, acp=None):
         self.args = args
+        self.exe = args.exe
         self.work = tempfile.mkdtemp(prefix="pfm-tmux-")
         self.socket = os.path.join(self.work, "tmux.sock")
         self.kit = os.path.join(self.work, "kit")
@@ -57,6 +58,15 @@ class Session:
             os.unlink(os.path.join(dosdevices, name))
         os.symlink("../drive_c", os.path.join(dosdevices, "c:"))
         os.symlink(self.work, os.path.join(dosdevices, "d:"))
+        if acp:
+            with open(os.path.join(self.machine, "system.reg"), "a") as f:
+                f.write('\n[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\CodePage] 1\n"ACP"="%d"\n' % acp)
+        if library:
+            # The program's own folder is searched for pfmres.dll first.
+            folder = os.path.join(self.work, "program")
+            os.mkdir(folder)
+            self.exe = shutil.copy(args.exe, folder)
+            shutil.copy(os.path.join(args.libraries, library), os.path.join(folder, "pfmres.dll"))
         self.env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
         self.env.pop("TMUX", None)
         self.tmux("-f", "/dev/null", "new-session", "-d", "-s", "t", "-x", str(width), "-y", str(height),
@@ -69,7 +79,7 @@ class Session:
         feed = f"printf 'ok\\nok\\n' | " if stdin == "pipe" else ""
         return (f"cd '{self.kit}' && before=$(stty -g) && "
                 f"{feed}env WINEPREFIX='{self.machine}' XDG_RUNTIME_DIR='{self.runtime}' "
-                f"TERM=tmux-256color '{self.args.exe}'; echo \"EXIT-{tag}=$?\"; "
+                f"TERM=tmux-256color '{self.exe}'; echo \"EXIT-{tag}=$?\"; "
                 f"[ \"$(stty -g)\" = \"$before\" ] && echo STTY-{tag}=same || echo STTY-{tag}=changed; "
                 f"exec sleep 600")
 
@@ -317,6 +327,27 @@ def case_pipe_keeps_lines(args):
         s.close()
 
 
+def case_cyrillic_caption(args):
+    """An installation of code page 1251 with Russian texts: the caption in
+    the frame and the question's words as a UTF-8 terminal draws them."""
+    s = Session(args, 100, 24, library="cyrillic_strings.dll", acp=1251)
+    try:
+        box = Box(s.wait("the question", box_shown))
+        check(box.title == "Example Printer Works Example PostScript Font Kit — установка шрифтов",
+              f"caption not the title: {box.title!r}", box.screen)
+        check(box.words() == "Зарегистрировать шрифты Example PostScript Font Kit? Нажмите «OK».".split(),
+              f"words differ: {box.words()}", box.screen)
+        s.keys("Enter")
+        report = Box(s.wait("the report", lambda x: box_shown(x) and "Готово." in x))
+        check(report.words() == "Шрифты Example PostScript Font Kit зарегистрированы. Готово.".split(),
+              f"report words differ: {report.words()}", report.screen)
+        s.keys("Enter")
+        screen = s.wait("the end of the run", run_ended())
+        check("EXIT-first=1" in screen and "STTY-first=same" in screen, "exit or terminal modes", screen)
+    finally:
+        s.close()
+
+
 CASES = {
     "frame_wrap_enter_60": lambda a: case_frame_wrap_enter(a, 60),
     "frame_wrap_enter_200": lambda a: case_frame_wrap_enter(a, 200),
@@ -326,6 +357,7 @@ CASES = {
     "second_copy": case_second_copy,
     "signal": case_signal,
     "pipe_keeps_lines": case_pipe_keeps_lines,
+    "cyrillic_caption": case_cyrillic_caption,
 }
 
 
@@ -333,6 +365,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe", required=True)
     ap.add_argument("--repo", required=True)
+    ap.add_argument("--libraries", help="the folder of the resource libraries that cases name")
     ap.add_argument("case", choices=sorted(CASES))
     args = ap.parse_args()
     if not shutil.which("tmux"):

@@ -5,9 +5,11 @@ Each case makes a drive (MSDOS.SYS, the Windows folder with its SYSTEM.DAT,
 made by tests/tools/creg_write.py, and WIN.INI) and a kit, runs the program
 with WIN9X_DRIVE naming the drive and its boxes answered through a pipe, and
 checks the exit code, the report shown, the lines on standard error, and
-WIN.INI: its exact text, or its bytes unchanged.
+WIN.INI: its exact text, or its bytes unchanged. A case with texts of its
+own runs a copy of the program with that resource library beside it, and
+checks the lines of its boxes as a UTF-8 terminal gets them.
 
-    run_drive.py --program build/host/pfmsetup --case NAME [--work DIR]
+    run_drive.py --program build/host/pfmsetup --case NAME [--work DIR] [--libraries DIR]
     run_drive.py --list
 """
 
@@ -43,8 +45,8 @@ def printers(*entries):
     return text
 
 
-def registry(text):
-    return creg_write.build(creg_write.parse_description(text.encode("latin-1")))
+def registry(text, encoding="latin-1"):
+    return creg_write.build(creg_write.parse_description(text.encode(encoding)))
 
 
 def port_section(port, windows="C:\\WINDOWS"):
@@ -57,7 +59,7 @@ SUBSTITUTIONS = b"[Pscript TrueType Substitutions]\r\nArial=Kit Sans\r\n"
 
 class Case:
     def __init__(self, files, expect_win_ini=None, report=SUCCESS, err=None, env=None, drive=None,
-                 win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None):
+                 win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None, library=None, shown=(), kit_at=None):
         self.files = files                  # path below the drive -> bytes
         self.expect_win_ini = expect_win_ini  # bytes, a routine of the bytes before, or None: unchanged
         self.report = report
@@ -66,11 +68,15 @@ class Case:
         self.drive = drive                  # what WIN9X_DRIVE names, relative to the work folder
         self.win_ini_path = win_ini_path
         self.modes = modes or {}
-        self.kit = kit                      # the kit's pfmsetup.ini, else KIT
+        self.kit = kit                      # the kit's pfmsetup.ini (a path or its bytes), else KIT
+        self.library = library              # the program's pfmres.dll, a file of --libraries
+        self.shown = shown                  # lines standard output must hold, as they are
+        self.kit_at = kit_at                # the kit's folder below the drive, else beside it
 
 
-def drive98(reg=printers(("Office", "Kit PS", "LPT1:")), win_ini=WIN_INI, extra=None, msdos=MSDOS_SYS):
-    files = {"WINDOWS/SYSTEM.DAT": registry(VERSION_98SE + reg), "WINDOWS/WIN.INI": win_ini}
+def drive98(reg=printers(("Office", "Kit PS", "LPT1:")), win_ini=WIN_INI, extra=None, msdos=MSDOS_SYS,
+            encoding="latin-1"):
+    files = {"WINDOWS/SYSTEM.DAT": registry(VERSION_98SE + reg, encoding), "WINDOWS/WIN.INI": win_ini}
     if msdos is not None:
         files["MSDOS.SYS"] = msdos
     files.update(extra or {})
@@ -106,6 +112,27 @@ def written(*ports):
     return WIN_INI + b"".join(port_section(p) for p in ports) + SUBSTITUTIONS
 
 
+def national(acp, encoding, library, oem, kit, model, drivers, font, shown, report, kit_at=None):
+    """A drive of code page ACP and a kit whose names are in its bytes; the
+    printers are (name, driver, port), the kit's model MODEL alone. The
+    win.ini holds a line of that code page that must stay as it is."""
+    win_ini = ("[windows]\r\nload=\r\n\r\n[Desktop]\r\nWallpaper=C:\\WINDOWS\\%s.bmp\r\n" % oem).encode(encoding)
+    kit_ini = ("[PrinterInfo]\r\noem=%s\r\nPSKit=%s\r\nNumberOfModel=1\r\nModel1=%s\r\n"
+               "[PostScript]\r\nsoftfont1=ONE_____.PFM\r\nsoftfont2=TWO_____.PFM\r\n"
+               "[Pscript TrueType Substitutions]\r\nArial=%s\r\n" % (oem, kit, model, font)).encode(encoding)
+    reg = printers(*drivers) + '[System\\CurrentControlSet\\Control\\Nls\\Codepage]\n"ACP"="%d"\n' % acp
+    ports = [port.rstrip(":") for _, driver, port in drivers if driver == model]
+    expect = (win_ini + b"".join(port_section(p) for p in ports) +
+              b"[Pscript TrueType Substitutions]\r\nArial=" + font.encode(encoding) + b"\r\n") if ports else None
+    return Case(drive98(reg, win_ini, encoding=encoding), expect, report=report, kit=kit_ini, library=library,
+                shown=shown, kit_at=kit_at)
+
+
+CYRILLIC_QUESTION = ["[pfmsetup] Печатный двор Кириллица ПС — установка шрифтов",
+                     "(information) Зарегистрировать шрифты Кириллица ПС?", "(information) Нажмите «OK»."]
+JAPANESE_QUESTION = ["[pfmsetup] 日本プリンタ ソフト表示キット フォントセットアップ",
+                     "(information) ソフト表示キット のソフトフォントを登録しますか?", "(information) 「OK」で続けます。"]
+
 CASES = {
     # The example drive and kit, as examples/run.sh runs them.
     "example_drive": Case(example_drive(), lambda before: before + example_sections(), kit=os.path.join(REPO, "examples", "kit", "pfmsetup.ini")),
@@ -139,6 +166,41 @@ CASES = {
                               '[System\\CurrentControlSet\\Control\\Nls\\Codepage]\n"ACP"="65001"\n'), written("LPT1")),
     "acp_abc": Case(drive98(reg=printers(("P", "Kit PS", "LPT1:")) +
                             '[System\\CurrentControlSet\\Control\\Nls\\Codepage]\n"ACP"="abc"\n'), written("LPT1")),
+    # Texts of the installation's code page on a UTF-8 terminal: the
+    # library's UTF-16 strings and the kit's bytes in one code page, shown
+    # right; driver names matched as the bytes they are, letter case
+    # counting; win.ini written in that code page. In 932, ソ and 表 end
+    # with the byte of '\\'.
+    "cp1251_cyrillic": national(
+        1251, "cp1251", "cyrillic_strings.dll", "Печатный двор", "Кириллица ПС", "Принтер ПС",
+        [("Офис", "Принтер ПС", "LPT1:"), ("Склад", "принтер ПС", "LPT2:")], "Кириллица Санс",
+        CYRILLIC_QUESTION + ["(information) Шрифты Кириллица ПС зарегистрированы.", "(information) Готово."], "зарегистрированы"),
+    "cp1251_no_match": national(
+        1251, "cp1251", "cyrillic_strings.dll", "Печатный двор", "Кириллица ПС", "Принтер ПС",
+        [("Склад", "ПРИНТЕР ПС", "LPT2:")], "Кириллица Санс",
+        CYRILLIC_QUESTION + ["(exclamation) Шрифты Кириллица ПС не удалось зарегистрировать."], "не удалось"),
+    "cp932_japanese": national(
+        932, "cp932", "japanese_strings.dll", "日本プリンタ", "ソフト表示キット", "日本レーザー PS",
+        [("事務所", "日本レーザー PS", "LPT1:"), ("倉庫", "日本レーザー", "LPT2:")], "ソフト明朝",
+        JAPANESE_QUESTION + ["(information) ソフト表示キット のソフトフォントを登録しました。",
+                             "(information) 完了。"], "登録しました"),
+    # The kit in a folder of the drive whose name ends its characters with
+    # that byte: C:\ソフト\表示 is two names, not four.
+    "cp932_kit_folder": national(
+        932, "cp932", "japanese_strings.dll", "日本プリンタ", "ソフト表示キット", "日本レーザー PS",
+        [("事務所", "日本レーザー PS", "LPT1:")], "ソフト明朝",
+        JAPANESE_QUESTION + ["(information) ソフト表示キット のソフトフォントを登録しました。"], "登録しました",
+        kit_at="ソフト/表示"),
+    "cp932_no_match": national(
+        932, "cp932", "japanese_strings.dll", "日本プリンタ", "ソフト表示キット", "日本レーザー PS",
+        [("倉庫", "日本レーザー", "LPT2:")], "ソフト明朝",
+        JAPANESE_QUESTION + ["(exclamation) ソフト表示キット のソフトフォントを登録できませんでした。"], "できませんでした"),
+    # The registry of a real Windows Me installation, which has no printers:
+    # usable, so no line on standard error; the failure report.
+    "windows_me_real": Case(
+        {"MSDOS.SYS": MSDOS_SYS, "WINDOWS/SYSTEM.DAT": open(os.path.join(REPO, "tests", "data", "win9x", "SYSTEM.DAT"),
+                                                          "rb").read(), "WINDOWS/WIN.INI": WIN_INI},
+        report=FAILURE),
     # What cannot be used: the failure report, a line naming the path, nothing written.
     "missing_path": Case({}, report=FAILURE, err="does not exist", drive="nowhere"),
     # A regular file is taken for a disk image: one that is none says so.
@@ -172,16 +234,24 @@ def make_drive(root, files, modes):
         os.chmod(os.path.join(root, *path.split("/")), mode)
 
 
-def run_case(program, name, work):
+def run_case(program, name, work, libraries):
     c = CASES[name]
     shutil.rmtree(work, ignore_errors=True)
     drive = os.path.join(work, "drive")
-    kit = os.path.join(work, "kit")
+    kit = os.path.join(drive, *c.kit_at.split("/")) if c.kit_at else os.path.join(work, "kit")
     make_drive(drive, c.files, c.modes)
     os.makedirs(kit)
     with open(os.path.join(kit, "pfmsetup.ini"), "wb") as f:
-        f.write(open(c.kit, "rb").read() if c.kit else KIT)
-    shutil.copy(os.path.join(os.path.dirname(program), "pfmres.dll"), kit)
+        f.write(c.kit if isinstance(c.kit, bytes) else open(c.kit, "rb").read() if c.kit else KIT)
+    library = os.path.join(os.path.dirname(program), "pfmres.dll")
+    if c.library:
+        # The program's own folder is searched first: a copy of it, with the
+        # case's library beside it.
+        library = os.path.join(libraries or "", c.library)
+        os.makedirs(os.path.join(work, "program"))
+        program = shutil.copy(program, os.path.join(work, "program"))
+        shutil.copy(library, os.path.join(work, "program", "pfmres.dll"))
+    shutil.copy(library, os.path.join(kit, "pfmres.dll"))
     win_ini = os.path.join(drive, *c.win_ini_path.split("/"))
     before = open(win_ini, "rb").read() if os.path.isfile(win_ini) else None
     folder = os.path.dirname(win_ini)
@@ -201,6 +271,8 @@ def run_case(program, name, work):
         problems.append("exit code %d, not 1" % r.returncode)
     if c.report not in out:
         problems.append("the report %r was not shown" % c.report)
+    lines = out.splitlines()
+    problems += ["no line %r on standard output" % line for line in c.shown if line not in lines]
     err_lines = [line for line in err.splitlines() if line.strip()]
     if c.err is None and err_lines:
         problems.append("standard error holds %r" % err_lines)
@@ -231,13 +303,14 @@ def main():
     parser.add_argument("--program")
     parser.add_argument("--case")
     parser.add_argument("--work")
+    parser.add_argument("--libraries", help="the folder of the resource libraries that cases name")
     parser.add_argument("--list", action="store_true")
     args = parser.parse_args()
     if args.list:
         print(";".join(sorted(CASES)))
         return 0
     work = args.work or tempfile.mkdtemp(prefix="pfm9x-")
-    return run_case(args.program, args.case, work)
+    return run_case(args.program, args.case, work, args.libraries)
 
 
 if __name__ == "__main__":

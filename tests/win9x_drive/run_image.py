@@ -408,7 +408,7 @@ def kill_test(work):
         p = subprocess.Popen([PROGRAM], stdin=subprocess.PIPE, cwd=kit, env=environment(work, image),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         p.stdin.write(b"ok\nok\n")
-        p.stdin.close()
+        p.stdin.flush()
         time.sleep(run_time * k / 12)
         p.kill()
         p.wait()
@@ -494,7 +494,12 @@ def two_copies_test(work):
     kits = [write_kit(os.path.join(work, "a"), kit_a), write_kit(os.path.join(work, "b"), kit_b)]
     procs = [subprocess.Popen([PROGRAM], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               cwd=k, env=environment(work, image)) for k in kits]
-    outs = [p.communicate(b"ok\nok\n", timeout=300) for p in procs]
+    # Both copies get their answers at once: either may take the image first,
+    # and the other waits for it, so answering them in turn could wait for ever.
+    for p in procs:
+        p.stdin.write(b"ok\nok\n")
+        p.stdin.flush()
+    outs = [p.communicate(timeout=300) for p in procs]
     problems = []
     for (out, err), p in zip(outs, procs):
         if p.returncode != 1 or SUCCESS not in out.decode() or err.strip():
