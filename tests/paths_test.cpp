@@ -1,10 +1,15 @@
 // Windows paths on the host, as Wine maps them for a prefix.
+#include "platform/host/ansi_code_page.h"
 #include "platform/host/paths.h"
 #include "test_prefix.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 using pfmtest::TempPrefix;
 
@@ -58,6 +63,36 @@ TEST(Paths, NameUnixFoldersByTheDeepestDrive)
     // Without Z: a folder outside every drive has no Windows name.
     ASSERT_EQ(0, unlink((prefix.prefix + "/dosdevices/z:").c_str()));
     EXPECT_EQ(std::nullopt, host::WindowsPathOf(prefix.kit));
+}
+
+// Host file names are found without letter case in the installation's
+// code page: in 1251 a Cyrillic name matches its own letters only, where
+// 1252 reads every Cyrillic letter as '?'.
+TEST(CodePage, HostFileNamesMatchInTheInstallationsCodePage)
+{
+    char folder[] = "/tmp/code_page_test.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string file = std::string(folder) + "/Принтер.ini";
+    std::FILE *f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    struct Case {
+        unsigned number;
+        const char *wanted;
+        bool found;
+    } const cases[] = {
+        {1251, "ПРИНТЕР.INI", true}, {1251, "принтер.ini", true}, {1251, "плоттер.ini", false},
+        {1252, "плоттер.ini", true}, {932, "ПРИНТЕР.INI", false}, {932, "Принтер.INI", true},
+    };
+    for (const Case &c : cases) {
+        host::SetAnsiCodePage(c.number);
+        auto found = host::FindNoCase(folder, c.wanted);
+        EXPECT_EQ(found.has_value(), c.found) << c.number << " " << c.wanted;
+        if (found) EXPECT_EQ(*found, "Принтер.ini");
+    }
+    host::SetAnsiCodePage(1252);
+    std::remove(file.c_str());
+    rmdir(folder);
 }
 
 }  // namespace
