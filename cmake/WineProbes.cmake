@@ -24,7 +24,7 @@ endmacro()
 function(pfm_skipped_suite name)
   string(REPLACE ";" ", " missing "${PFM_PROBE_MISSING}")
   add_test(NAME ${name} COMMAND sh -c "echo '${name} skipped: not found: ${missing}'; exit 77")
-  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
+  set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77 LABELS conformance)
 endfunction()
 
 # Builds SOURCE with the MinGW compiler into OUTPUT (static, so that Wine

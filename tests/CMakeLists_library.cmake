@@ -30,7 +30,7 @@ target_compile_definitions(pe_strings_test PRIVATE
   PROBE_DLL="${PFM_PROBE_DLL}"
   ICON_DLL="${PFM_ICON_DLL}")
 add_dependencies(pe_strings_test pfmres probe_strings_dll icon_resources_dll)
-gtest_discover_tests(pe_strings_test)
+gtest_discover_tests(pe_strings_test PROPERTIES LABELS unit)
 
 # Built beside pfmres.dll, so that the program's folder of the library
 # search is the folder that holds the real library.
@@ -41,7 +41,7 @@ target_compile_definitions(library_ops_test PRIVATE
   PFMRES_DLL="${PFM_PFMRES_DLL}"
   PROBE_DLL="${PFM_PROBE_DLL}")
 add_dependencies(library_ops_test pfmres probe_strings_dll)
-gtest_discover_tests(library_ops_test)
+gtest_discover_tests(library_ops_test PROPERTIES LABELS unit)
 
 # The same probe program run under Wine, where the system answers, and on
 # the host, where the host layer does: their answers must agree, for the
@@ -73,5 +73,5 @@ if(PFM_WINE AND PFM_MINGW_CC)
       -DPROBE_DLL=${PFM_PROBE_DLL}
       -DPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wine-loadstring-prefix
       -P "${PFM_LIBRARY_TESTS_DIR}/loadstring_compare.cmake")
-  set_tests_properties(loadstring_matches_wine PROPERTIES TIMEOUT 600)
+  set_tests_properties(loadstring_matches_wine PROPERTIES LABELS wine TIMEOUT 600)
 endif()

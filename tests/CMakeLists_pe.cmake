@@ -114,5 +114,5 @@ else()
             --symbols-from pfmsetup.exe=${PFM_WINDOWS_BUILD_DIR}/pfmsetup.exe
             pfmsetup.exe=${PFM_WINDOWS_BUILD_DIR}/kit/pfmsetup.exe
             pfmres.dll=${PFM_WINDOWS_BUILD_DIR}/kit/pfmres.dll)
-  set_tests_properties(pe_imports_windows_kit PROPERTIES SKIP_RETURN_CODE 77)
+  set_tests_properties(pe_imports_windows_kit PROPERTIES SKIP_RETURN_CODE 77 LABELS pe)
 endif()

@@ -35,9 +35,10 @@ target_compile_definitions(program_test PRIVATE
   HOSTILE_STRINGS_DLL="${PFM_PROGRAM_LIB_DIR}/hostile_strings.dll")
 add_dependencies(program_test pfmsetup pfmres
   program_plain_strings program_no_caption_strings program_hostile_strings)
-gtest_discover_tests(program_test PROPERTIES LABELS program TIMEOUT 300)
+gtest_discover_tests(program_test PROPERTIES TIMEOUT 300)
+pfm_label_discovered(program_test "program;e2e")
 
 add_executable(texts_test ${CMAKE_CURRENT_LIST_DIR}/texts_test.cpp)
 target_link_libraries(texts_test PRIVATE pfmcore GTest::gtest_main)
 target_compile_options(texts_test PRIVATE -Wall -Wextra)
-gtest_discover_tests(texts_test)
+gtest_discover_tests(texts_test PROPERTIES LABELS unit)

@@ -11,4 +11,4 @@ target_compile_definitions(win9x_registry_tests PRIVATE
   PFM_CREG_WRITE="${CMAKE_CURRENT_LIST_DIR}/tools/creg_write.py"
   PFM_CREGEXPORT="${PFM_CREGEXPORT}"
   PFM_WIN9X_DATA="${CMAKE_CURRENT_LIST_DIR}/data/win9x")
-gtest_discover_tests(win9x_registry_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+gtest_discover_tests(win9x_registry_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS win9x TIMEOUT 300)

@@ -1,19 +1,13 @@
-// The ANSI code pages other than 1252: conversions both ways, the bytes
-// and units they lack, the choice by number, letter case and lstrcmpA's
-// order, and LoadStringA's copy under a double-byte code page.
-#include "platform/host/ansi_code_page.h"
+// The ANSI code pages other than 1252 (code_page.cpp): conversions both
+// ways, the bytes and units they lack, the choice by number, letter case.
+// lstrcmpA's order in them is tested in collation_test.cpp, LoadStringA's
+// copy in pe_strings_test.cpp, the installation's choice in
+// ansi_code_page_test.cpp, file names in paths_test.cpp.
 #include "platform/host/code_page.h"
 #include "platform/host/codepage.h"
-#include "platform/host/collation.h"
-#include "platform/host/paths.h"
-#include "platform/host/pe_strings.h"
 #include "platform/host/unicode_case.h"
-#include "platform/platform.h"
 
 #include <gtest/gtest.h>
-
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -188,138 +182,6 @@ TEST(CodePage, LetterCaseOfEachCodePage)
         EXPECT_EQ(page.EqualsNoCase(c.a, c.b), c.equal) << c.number << " " << Hex(c.a) << "/ " << Hex(c.b);
         EXPECT_EQ(page.FoldCase(c.a) == page.FoldCase(c.b), c.equal) << c.number << " " << Hex(c.a);
     }
-}
-
-int Sign(int v)
-{
-    return v < 0 ? -1 : v > 0 ? 1 : 0;
-}
-
-TEST(CodePage, LstrcmpOrderInOtherCodePages)
-{
-    struct Case {
-        unsigned number;
-        const char *a;
-        const char *b;
-        int order;
-    } const cases[] = {
-        {1251, "\xE0\xE1\xE2", "\xC0\xC1\xC2", -1},                      // абв before АБВ
-        {1251, "\xC1", "\xE0\xE0", 1},                                   // Б after аа: letters first
-        {1251, "\xCF\xF0\xE8\xED\xF2\xE5\xF0", "\xCF\xF0\xE8\xED\xF2\xE5\xF0", 0},
-        {1251, "z", "\xE0", -1},                                         // Latin before Cyrillic
-        {1251, "9", "\xE0", -1},
-        {1251, "\xE0-\xE1", "\xE0\xE1", 1},                              // the hyphen counts last
-        {1251, "\xE0\xAD\xE1", "\xE0\xE1", 0},                           // the soft hyphen not at all
-        {1251, "\xE5", "\xB8", -1},                                      // е before ё (U+0435, U+0451)
-        {1253, "\xE1", "\xC2", -1},                                      // α before Β
-        {1253, "\xD9", "\xF9", 1},                                       // Ω after ω
-        {874, "\xA1", "\xA2", -1},                                       // ก before ข
-        {932, "\x83\x41", "\x83\x43", -1},                               // ア before イ
-        {932, "\xB1", "\x83\x41", 1},                                    // half-width ｱ (U+FF71) after ア
-        {932, "A", "\x83\x41", -1},
-        {932, "\x82\x60", "\x82\x81", 1},                                // Ａ after ａ
-        {932, "\x82\x60\x82\x60", "\x82\x81\x82\x82", -1},               // ＡＡ before ａｂ
-        {932, "Kit \x83\x76", "kit \x83\x76", 1},
-        {949, "\xB0\xA1", "\xB3\xAA", -1},                               // 가 before 나
-    };
-    for (const Case &c : cases) {
-        const CodePage &page = CodePage::ForNumber(c.number);
-        EXPECT_EQ(Sign(host::CompareLocale(page, c.a, c.b)), c.order) << c.number << " " << Hex(c.a) << "/ " << Hex(c.b);
-        EXPECT_EQ(Sign(host::CompareLocale(page, c.b, c.a)), -c.order) << c.number << " " << Hex(c.b) << "/ " << Hex(c.a);
-    }
-    // Texts of ASCII order as in 1252, in every code page.
-    const char *const ascii[] = {"Kit", "kit", "co-op", "coop", "a_b", "a b", "Ab1", "ab", "", "_", "9"};
-    for (unsigned number : {874u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u}) {
-        for (const char *a : ascii) {
-            for (const char *b : ascii) {
-                EXPECT_EQ(host::CompareLocale(CodePage::ForNumber(number), a, b), host::CompareLocale(a, b))
-                    << number << " " << a << "/" << b;
-            }
-        }
-    }
-}
-
-// LoadStringA's copy never cuts a character of two bytes.
-TEST(CodePage, LoadStringCopyKeepsDoubleByteCharactersWhole)
-{
-    struct Case {
-        unsigned number;
-        std::u16string text;
-        int size;
-        const char *copied;
-    } const cases[] = {
-        {932, u"プリンタ", 4, "\x83\x76"},
-        {932, u"プリンタ", 5, "\x83\x76\x83\x8A"},
-        {932, u"プリンタ", 2, ""},
-        {932, u"aプ", 3, "a"},
-        {932, u"ｱｲ", 2, "\xB1"},
-        {932, u"プリンタ", -1, "\x83\x76\x83\x8A\x83\x93\x83\x5E"},
-        {1251, u"Принтер", 4, "\xCF\xF0\xE8"},
-        {1251, u"Printer ℃", 20, "Printer ?"},
-    };
-    for (const Case &c : cases) {
-        char buffer[32];
-        std::memset(buffer, 0x55, sizeof buffer);
-        int n = host::CopyStringResource(c.text, buffer, c.size, CodePage::ForNumber(c.number));
-        EXPECT_EQ(n, static_cast<int>(std::strlen(c.copied))) << c.number << " " << c.size;
-        EXPECT_EQ(Hex(std::string_view(buffer, n + 1)), Hex(std::string_view(c.copied, n + 1)))
-            << c.number << " " << c.size;
-    }
-}
-
-// The process's code page, as the installation sets it, is the one that
-// lstrcmpA and LoadStringA's copy use.
-TEST(CodePage, TheInstallationsCodePageIsTheOneInUse)
-{
-    EXPECT_EQ(host::AnsiCodePage().Number(), 1252u);
-    char buffer[16];
-    host::SetAnsiCodePage(932);
-    EXPECT_EQ(host::AnsiCodePage().Number(), 932u);
-    EXPECT_EQ(host::CopyStringResource(u"プ", buffer, sizeof buffer), 2);
-    EXPECT_EQ(Hex(buffer), Hex("\x83\x76"));
-    EXPECT_EQ(lstrcmpA("\x82\x60", "\x82\x81"), 1);
-    host::SetAnsiCodePage(65001);
-    EXPECT_EQ(host::AnsiCodePage().Number(), 1252u);
-    EXPECT_EQ(host::CopyStringResource(u"プ", buffer, sizeof buffer), 1);
-    EXPECT_STREQ(buffer, "?");
-    host::SetAnsiCodePage(1251);
-    EXPECT_EQ(host::CopyStringResource(u"Ж", buffer, sizeof buffer), 1);
-    EXPECT_STREQ(buffer, "\xC6");
-    host::SetAnsiCodePage(1252);
-}
-
-}  // namespace
-
-namespace {
-
-// Host file names are found without letter case in the installation's
-// code page: in 1251 a Cyrillic name matches its own letters only, where
-// 1252 reads every Cyrillic letter as '?'.
-TEST(CodePage, HostFileNamesMatchInTheInstallationsCodePage)
-{
-    char folder[] = "/tmp/code_page_test.XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    std::string file = std::string(folder) + "/Принтер.ini";
-    std::FILE *f = std::fopen(file.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
-    struct Case {
-        unsigned number;
-        const char *wanted;
-        bool found;
-    } const cases[] = {
-        {1251, "ПРИНТЕР.INI", true}, {1251, "принтер.ini", true}, {1251, "плоттер.ini", false},
-        {1252, "плоттер.ini", true}, {932, "ПРИНТЕР.INI", false}, {932, "Принтер.INI", true},
-    };
-    for (const Case &c : cases) {
-        host::SetAnsiCodePage(c.number);
-        auto found = host::FindNoCase(folder, c.wanted);
-        EXPECT_EQ(found.has_value(), c.found) << c.number << " " << c.wanted;
-        if (found) EXPECT_EQ(*found, "Принтер.ini");
-    }
-    host::SetAnsiCodePage(1252);
-    std::remove(file.c_str());
-    rmdir(folder);
 }
 
 }  // namespace

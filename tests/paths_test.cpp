@@ -7,6 +7,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
 using pfmtest::TempPrefix;
 
 namespace {
@@ -81,6 +85,35 @@ TEST(Paths, SplitDoubleByteNamesAtTheirCharacters)
     EXPECT_EQ(c + "/ソフト/表示/ポ.ini", host::UnixPathOf("\x83\x7c.ini"));
     EXPECT_EQ(std::nullopt, host::UnixPathOf("C:\\\x83\x5c|"));
     host::SetAnsiCodePage(1252);
+
+// Host file names are found without letter case in the installation's
+// code page: in 1251 a Cyrillic name matches its own letters only, where
+// 1252 reads every Cyrillic letter as '?'.
+TEST(CodePage, HostFileNamesMatchInTheInstallationsCodePage)
+{
+    char folder[] = "/tmp/code_page_test.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string file = std::string(folder) + "/Принтер.ini";
+    std::FILE *f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    struct Case {
+        unsigned number;
+        const char *wanted;
+        bool found;
+    } const cases[] = {
+        {1251, "ПРИНТЕР.INI", true}, {1251, "принтер.ini", true}, {1251, "плоттер.ini", false},
+        {1252, "плоттер.ini", true}, {932, "ПРИНТЕР.INI", false}, {932, "Принтер.INI", true},
+    };
+    for (const Case &c : cases) {
+        host::SetAnsiCodePage(c.number);
+        auto found = host::FindNoCase(folder, c.wanted);
+        EXPECT_EQ(found.has_value(), c.found) << c.number << " " << c.wanted;
+        if (found) EXPECT_EQ(*found, "Принтер.ini");
+    }
+    host::SetAnsiCodePage(1252);
+    std::remove(file.c_str());
+    rmdir(folder);
 }
 
 }  // namespace

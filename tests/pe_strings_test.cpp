@@ -1,12 +1,14 @@
 // The PE string-table reader: the texts of the built resource library, the
 // edges of the probe library, the cut of LoadStringA's copy, and files
 // that are truncated or corrupted in their headers and resource tables.
+#include "platform/host/code_page.h"
 #include "platform/host/codepage.h"
 #include "platform/host/pe_strings.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -371,5 +373,51 @@ TEST(ProgramIcon, IsGroup101WithOne32x32ImageOf16Colours)
     EXPECT_GT(transparent, 0u);
     EXPECT_LT(transparent, 32u * 32u);
 }
+
+namespace copy_in_code_pages {
+
+using host::CodePage;
+
+std::string Hex(std::string_view bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+        out += ' ';
+    }
+    return out;
+}
+
+// LoadStringA's copy never cuts a character of two bytes.
+TEST(CodePage, LoadStringCopyKeepsDoubleByteCharactersWhole)
+{
+    struct Case {
+        unsigned number;
+        std::u16string text;
+        int size;
+        const char *copied;
+    } const cases[] = {
+        {932, u"プリンタ", 4, "\x83\x76"},
+        {932, u"プリンタ", 5, "\x83\x76\x83\x8A"},
+        {932, u"プリンタ", 2, ""},
+        {932, u"aプ", 3, "a"},
+        {932, u"ｱｲ", 2, "\xB1"},
+        {932, u"プリンタ", -1, "\x83\x76\x83\x8A\x83\x93\x83\x5E"},
+        {1251, u"Принтер", 4, "\xCF\xF0\xE8"},
+        {1251, u"Printer ℃", 20, "Printer ?"},
+    };
+    for (const Case &c : cases) {
+        char buffer[32];
+        std::memset(buffer, 0x55, sizeof buffer);
+        int n = host::CopyStringResource(c.text, buffer, c.size, CodePage::ForNumber(c.number));
+        EXPECT_EQ(n, static_cast<int>(std::strlen(c.copied))) << c.number << " " << c.size;
+        EXPECT_EQ(Hex(std::string_view(buffer, n + 1)), Hex(std::string_view(c.copied, n + 1)))
+            << c.number << " " << c.size;
+    }
+}
+
+}  // namespace copy_in_code_pages
 
 }  // namespace

@@ -19,7 +19,7 @@ import shutil
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from wine_prefix import READY, copy_prefix, ensure_template, run, wine_env  # noqa: E402
+from wine_driver import READY, copy_prefix, ensure_template, run, wine_env  # noqa: E402
 
 SKIP = 77
 PRINTERS = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers"

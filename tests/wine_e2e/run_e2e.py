@@ -85,8 +85,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from case_text import CaseError, file_bytes, read_block, unescape  # noqa: E402
-from wine_prefix import PrefixError, copy_prefix, ensure_template, restore_modes, run, windows_path, wine_env  # noqa: E402
+from wine_driver import (CaseError, PrefixError, copy_prefix, ensure_template, file_bytes,  # noqa: E402
+                         read_block, restore_modes, run, unescape, windows_path, wine_env)
 
 SKIP = 77
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))

@@ -1,0 +1,47 @@
+// The installation's ANSI code page (ansi_code_page.cpp): the one that
+// lstrcmpA and LoadStringA's copy use once it is set.
+#include "platform/host/ansi_code_page.h"
+#include "platform/host/code_page.h"
+#include "platform/host/pe_strings.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Hex(std::string_view bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+        out += ' ';
+    }
+    return out;
+}
+
+// The process's code page, as the installation sets it, is the one that
+// lstrcmpA and LoadStringA's copy use.
+TEST(CodePage, TheInstallationsCodePageIsTheOneInUse)
+{
+    EXPECT_EQ(host::AnsiCodePage().Number(), 1252u);
+    char buffer[16];
+    host::SetAnsiCodePage(932);
+    EXPECT_EQ(host::AnsiCodePage().Number(), 932u);
+    EXPECT_EQ(host::CopyStringResource(u"プ", buffer, sizeof buffer), 2);
+    EXPECT_EQ(Hex(buffer), Hex("\x83\x76"));
+    EXPECT_EQ(lstrcmpA("\x82\x60", "\x82\x81"), 1);
+    host::SetAnsiCodePage(65001);
+    EXPECT_EQ(host::AnsiCodePage().Number(), 1252u);
+    EXPECT_EQ(host::CopyStringResource(u"プ", buffer, sizeof buffer), 1);
+    EXPECT_STREQ(buffer, "?");
+    host::SetAnsiCodePage(1251);
+    EXPECT_EQ(host::CopyStringResource(u"Ж", buffer, sizeof buffer), 1);
+    EXPECT_STREQ(buffer, "\xC6");
+    host::SetAnsiCodePage(1252);
+}
+
+}  // namespace
