@@ -85,6 +85,7 @@ TEST(Paths, SplitDoubleByteNamesAtTheirCharacters)
     EXPECT_EQ(c + "/ソフト/表示/ポ.ini", host::UnixPathOf("\x83\x7c.ini"));
     EXPECT_EQ(std::nullopt, host::UnixPathOf("C:\\\x83\x5c|"));
     host::SetAnsiCodePage(1252);
+}
 
 // Host file names are found without letter case in the installation's
 // code page: in 1251 a Cyrillic name matches its own letters only, where
