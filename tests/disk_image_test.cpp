@@ -10,8 +10,8 @@
 
 namespace {
 
-using pfmtest::DiskSpec;
-using pfmtest::PartitionSpec;
+using pfmtest::DiskLayout;
+using pfmtest::PartitionLayout;
 
 constexpr uint64_t kMiB = 2048;  // sectors
 
@@ -63,13 +63,13 @@ TEST(DiskImage, ChoosesActiveThenSearchesPrimaryAndLogical)
     pfmtest::ScratchDir dir;
     // 1: FAT16, 2: FAT32 (0x0C) active, extended in slot 3 with logical 5 (FAT16, 0x06) and 6 (Linux, unformatted).
     std::string path = dir.Path("four.img");
-    DiskSpec spec{200 * kMiB,
+    DiskLayout layout{200 * kMiB,
                   {{0x06, false, 63, 20 * kMiB, 16},
                    {0x0C, true, 21 * kMiB, 40 * kMiB, 32},
                    {0x06, false, 70 * kMiB, 20 * kMiB, 16, true},
                    {0x83, false, 100 * kMiB, 20 * kMiB, 0, true}},
                   3};
-    auto off = pfmtest::MakeDisk(path, spec);
+    auto off = pfmtest::MakeDisk(path, layout);
     host::DiskImage image;
     std::string why;
     ASSERT_TRUE(host::ExamineDiskImage(path, &image, &why)) << why;
@@ -84,8 +84,8 @@ TEST(DiskImage, ChoosesActiveThenSearchesPrimaryAndLogical)
 
     // Without a boot flag: the first FAT partition that holds Windows, a logical one here.
     std::string inactive = dir.Path("inactive.img");
-    spec.partitions[1].active = false;
-    off = pfmtest::MakeDisk(inactive, spec);
+    layout.partitions[1].active = false;
+    off = pfmtest::MakeDisk(inactive, layout);
     Choice logical = Choose(inactive, 0, {off[2]});
     ASSERT_TRUE(logical.ok) << logical.why;
     EXPECT_EQ(logical.volume.partition, 5);

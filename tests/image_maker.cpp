@@ -100,34 +100,34 @@ int Command(const std::vector<std::string> &argv, std::string *out)
     return r.started ? r.exit_code : 127;
 }
 
-std::vector<uint64_t> MakeDisk(const std::string &path, const DiskSpec &spec)
+std::vector<uint64_t> MakeDisk(const std::string &path, const DiskLayout &layout)
 {
     std::vector<uint64_t> offsets;
     WriteBytes(path, "");
-    std::filesystem::resize_file(path, spec.sectors * 512);
+    std::filesystem::resize_file(path, layout.sectors * 512);
     std::string mbr(512, '\0');
     mbr[510] = char(0x55);
     mbr[511] = char(0xAA);
     // Primary partitions take the slots in order, the extended one its own.
     int slot = 0;
     uint64_t ext_first = 0, ext_end = 0;
-    for (const PartitionSpec &p : spec.partitions) {
+    for (const PartitionLayout &p : layout.partitions) {
         if (p.logical) {
             if (!ext_first || p.first < ext_first) ext_first = p.first;
             ext_end = std::max(ext_end, p.first + p.sectors);
         }
     }
     if (ext_first) ext_first -= 63;  // each logical partition starts 63 sectors after its record
-    for (const PartitionSpec &p : spec.partitions) {
+    for (const PartitionLayout &p : layout.partitions) {
         if (p.logical) continue;
-        if (slot + 1 == spec.extended_slot && ext_first) ++slot;
+        if (slot + 1 == layout.extended_slot && ext_first) ++slot;
         PutEntry(&mbr, slot++, p.active ? 0x80 : 0, p.type, p.first, p.sectors);
     }
-    if (ext_first) PutEntry(&mbr, spec.extended_slot - 1, 0, 0x0F, ext_first, ext_end - ext_first);
+    if (ext_first) PutEntry(&mbr, layout.extended_slot - 1, 0, 0x0F, ext_first, ext_end - ext_first);
     WriteAt(path, 0, mbr);
     // The chain of extended boot records, one 63 sectors before each logical partition.
-    std::vector<const PartitionSpec *> logical;
-    for (const PartitionSpec &p : spec.partitions)
+    std::vector<const PartitionLayout *> logical;
+    for (const PartitionLayout &p : layout.partitions)
         if (p.logical) logical.push_back(&p);
     for (size_t i = 0; i < logical.size(); ++i) {
         uint64_t ebr = logical[i]->first - 63;
@@ -141,7 +141,7 @@ std::vector<uint64_t> MakeDisk(const std::string &path, const DiskSpec &spec)
         }
         WriteAt(path, ebr * 512, sector);
     }
-    for (const PartitionSpec &p : spec.partitions) {
+    for (const PartitionLayout &p : layout.partitions) {
         if (p.fat_bits) Format(path, p.first, p.sectors, p.fat_bits);
         offsets.push_back(p.first * 512);
     }

@@ -10,7 +10,7 @@
 
 namespace pfmtest {
 
-struct PartitionSpec {
+struct PartitionLayout {
     unsigned char type = 0x06;
     bool active = false;
     uint64_t first = 63;    // first sector (of a logical one: from its extended boot record)
@@ -19,9 +19,9 @@ struct PartitionSpec {
     bool logical = false;   // inside the extended partition, which the maker adds as slot `extended_slot`
 };
 
-struct DiskSpec {
+struct DiskLayout {
     uint64_t sectors = 0;
-    std::vector<PartitionSpec> partitions;
+    std::vector<PartitionLayout> partitions;
     int extended_slot = 2;  // 1-based slot of the extended partition, when there are logical ones
 };
 
@@ -41,8 +41,8 @@ void WriteBytes(const std::string &path, const std::string &bytes);
 int Command(const std::vector<std::string> &argv, std::string *out = nullptr);
 
 // Writes the image and formats its partitions; returns each partition's
-// byte offset in spec order.
-std::vector<uint64_t> MakeDisk(const std::string &path, const DiskSpec &spec);
+// byte offset in layout order.
+std::vector<uint64_t> MakeDisk(const std::string &path, const DiskLayout &layout);
 
 // A bare FAT volume (a superfloppy) of `kib` KiB.
 void MakeVolume(const std::string &path, uint64_t kib, int fat_bits);
