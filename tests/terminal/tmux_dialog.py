@@ -272,7 +272,7 @@ def case_second_copy(args):
         s.tmux("pipe-pane", "-o", "-t", "t.0", f"cat >> '{log}'")
         # A second window, made current, so that a bell in the first one
         # shows as that window's bell flag.
-        s.tmux("new-window", "-t", "t", s.command("second"))
+        s.tmux("new-window", "-t", "t:1", s.command("second"))
         screen = s.wait("the second copy's end", run_ended("second"), pane="t:1")
         check("EXIT-second=0" in screen, "the second copy asked instead of ending", screen)
         flags = s.tmux("list-windows", "-t", "t", "-F", "#{window_index}:#{window_bell_flag}").split()
