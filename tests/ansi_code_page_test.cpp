@@ -1,6 +1,7 @@
 // The installation's ANSI code page (ansi_code_page.cpp): the one that
 // lstrcmpA and LoadStringA's copy use once it is set.
 #include "platform/host/ansi_code_page.h"
+#include "hex_text.h"
 #include "platform/host/code_page.h"
 #include "platform/host/pe_strings.h"
 #include "platform/platform.h"
@@ -11,17 +12,7 @@
 
 namespace {
 
-std::string Hex(std::string_view bytes)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += kDigits[c >> 4];
-        out += kDigits[c & 15];
-        out += ' ';
-    }
-    return out;
-}
+using pfmtest::Hex;
 
 // The process's code page, as the installation sets it, is the one that
 // lstrcmpA and LoadStringA's copy use.

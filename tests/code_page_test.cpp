@@ -4,6 +4,7 @@
 // copy in pe_strings_test.cpp, the installation's choice in
 // ansi_code_page_test.cpp, file names in paths_test.cpp.
 #include "platform/host/code_page.h"
+#include "hex_text.h"
 #include "platform/host/codepage.h"
 #include "platform/host/unicode_case.h"
 
@@ -17,17 +18,7 @@ namespace {
 
 using host::CodePage;
 
-std::string Hex(std::string_view bytes)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += kDigits[c >> 4];
-        out += kDigits[c & 15];
-        out += ' ';
-    }
-    return out;
-}
+using pfmtest::Hex;
 
 std::string Hex(std::u16string_view units)
 {

@@ -3,6 +3,7 @@
 // page 1252 is not relied on and is checked against Wine by the conformance
 // tests only); and the order in the other ANSI code pages.
 #include "platform/host/code_page.h"
+#include "hex_text.h"
 #include "platform/host/collation.h"
 #include "platform/platform.h"
 
@@ -42,17 +43,7 @@ TEST(Collation, LetterCaseAccentsAndMarksStillCount)
 
 using host::CodePage;
 
-std::string Hex(std::string_view bytes)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += kDigits[c >> 4];
-        out += kDigits[c & 15];
-        out += ' ';
-    }
-    return out;
-}
+using pfmtest::Hex;
 
 int Sign(int v)
 {

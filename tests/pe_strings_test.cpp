@@ -2,6 +2,7 @@
 // edges of the probe library, the cut of LoadStringA's copy, and files
 // that are truncated or corrupted in their headers and resource tables.
 #include "platform/host/code_page.h"
+#include "hex_text.h"
 #include "platform/host/codepage.h"
 #include "platform/host/pe_strings.h"
 
@@ -378,17 +379,7 @@ namespace copy_in_code_pages {
 
 using host::CodePage;
 
-std::string Hex(std::string_view bytes)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += kDigits[c >> 4];
-        out += kDigits[c & 15];
-        out += ' ';
-    }
-    return out;
-}
+using pfmtest::Hex;
 
 // LoadStringA's copy never cuts a character of two bytes.
 TEST(CodePage, LoadStringCopyKeepsDoubleByteCharactersWhole)
