@@ -51,7 +51,8 @@ bool IsImagePath(std::string_view path);
 class FileReplacement {
 public:
     virtual ~FileReplacement() = default;
-    // The new contents, given piece by piece to the sink.
+    // The new contents, given piece by piece to the sink; the same pieces
+    // at every call, so that a drive may measure them before it copies.
     using Contents = std::function<void(const std::function<void(std::string_view)> &sink)>;
     // Puts the new contents in place of the file: at every moment the file
     // is the old one or the new one, whole (or becomes one of them at the

@@ -40,16 +40,27 @@ void Split(const std::string &inner, std::string *folder, std::string *name)
 // the whole run, so taking it needs no lock of its own.
 class ImageReplacement : public FileReplacement {
 public:
-    ImageReplacement(ImageFiles &files, std::string inner) : files_(files), inner_(std::move(inner)) {}
+    ImageReplacement(ImageFiles &files, std::string inner)
+        : files_(files), inner_(std::move(inner)), generation_(files.generation_)
+    {
+    }
 
     bool Commit(const Contents &contents, std::string *why) override
     {
+        // mcopy takes the file on its standard input, whole: measured
+        // first, so that it is gathered in one buffer without regrowing.
+        std::size_t size = 0;
+        contents([&](std::string_view piece) { size += piece.size(); });
         std::string bytes;
+        bytes.reserve(size);
         contents([&](std::string_view piece) { bytes.append(piece); });
-        std::string reason;
-        bool ok = files_.drive_.Replace(inner_, bytes, &reason);
-        std::string folder, name;
+        std::string reason, folder, name;
         Split(inner_, &folder, &name);
+        // The listing taken with the file serves while nothing has changed
+        // the drive since.
+        FatImageDrive::Listing *listing = files_.generation_ == generation_ ? files_.Listing(folder) : nullptr;
+        bool ok = listing ? files_.drive_.ReplaceListed(inner_, *listing, bytes, &reason)
+                          : files_.drive_.Replace(inner_, bytes, &reason);
         files_.Changed(folder);
         if (!ok) {
             *why = ImageFiles::AboutTheImage(reason);
@@ -62,6 +73,7 @@ public:
 private:
     ImageFiles &files_;
     std::string inner_;
+    long long generation_;
 };
 
 std::string ImageFiles::AboutTheImage(const std::string &reason)
@@ -72,26 +84,26 @@ std::string ImageFiles::AboutTheImage(const std::string &reason)
     return "the image: " + reason;
 }
 
-const std::vector<DriveEntry> *ImageFiles::Listing(const std::string &inner)
+FatImageDrive::Listing *ImageFiles::Listing(const std::string &inner)
 {
     std::string key = Key(inner);
     auto it = listings_.find(key);
     if (it == listings_.end()) {
-        std::vector<DriveEntry> entries;
-        std::optional<std::vector<DriveEntry>> listing;
-        if (drive_.List(inner, &entries)) listing = std::move(entries);
+        FatImageDrive::Listing entries;
+        std::optional<FatImageDrive::Listing> listing;
+        if (drive_.ListFolder(inner, false, &entries, nullptr)) listing = std::move(entries);
         it = listings_.emplace(key, std::move(listing)).first;
     }
     return it->second ? &*it->second : nullptr;
 }
 
-const DriveEntry *ImageFiles::Entry(const std::string &inner)
+DriveEntry *ImageFiles::Entry(const std::string &inner)
 {
     std::string folder, name;
     Split(inner, &folder, &name);
-    const std::vector<DriveEntry> *entries = Listing(folder);
-    if (!entries) return nullptr;
-    for (const DriveEntry &e : *entries)
+    FatImageDrive::Listing *listing = Listing(folder);
+    if (!listing) return nullptr;
+    for (DriveEntry &e : listing->entries)
         if (strcasecmp(e.name.c_str(), name.c_str()) == 0) return &e;
     return nullptr;
 }
@@ -125,10 +137,10 @@ bool ImageFiles::IsFolder(const std::string &path)
 
 bool ImageFiles::List(const std::string &folder, std::vector<std::string> *names)
 {
-    const std::vector<DriveEntry> *entries = Listing(Inner(folder));
-    if (!entries) return false;
+    const FatImageDrive::Listing *listing = Listing(Inner(folder));
+    if (!listing) return false;
     names->clear();
-    for (const DriveEntry &e : *entries) names->push_back(e.name);
+    for (const DriveEntry &e : listing->entries) names->push_back(e.name);
     return true;
 }
 
@@ -150,8 +162,9 @@ bool ImageFiles::Read(const std::string &path, std::string *bytes, FileStamp *st
     std::string key = Key(inner);
     auto it = contents_.find(key);
     if (it == contents_.end()) {
-        std::string read;
-        if (!drive_.Read(inner, &read)) return false;
+        std::string folder, name, read;
+        Split(inner, &folder, &name);
+        if (!drive_.ReadListed(folder, *Entry(inner), &read)) return false;
         it = contents_.emplace(key, std::move(read)).first;
     }
     bytes->assign(it->second, 0, std::min(limit, it->second.size()));
@@ -164,7 +177,7 @@ std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &pat
     why->clear();
     bytes->clear();
     std::string inner = Inner(path);
-    const DriveEntry *e = inner.empty() ? nullptr : Entry(inner);
+    DriveEntry *e = inner.empty() ? nullptr : Entry(inner);
     *existed = e != nullptr;
     if (!drive_.Writable()) {
         *why = "the image file has no write permission";
@@ -175,6 +188,10 @@ std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &pat
         return nullptr;
     }
     // The read-only attribute: the file may not be written, as on a folder.
+    if (e && !drive_.ReadOnlyAttribute(inner, &e->read_only)) {
+        *why = "the image's " + inner + " cannot be read";
+        return nullptr;
+    }
     if (e && e->read_only) return nullptr;
     FileStamp stamp;
     if (e && !Read(path, bytes, &stamp, std::numeric_limits<std::size_t>::max())) {
@@ -187,8 +204,10 @@ std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &pat
 bool ImageFiles::Repair(const std::string &folder, std::string *why)
 {
     std::string inner = Inner(folder), reason;
-    bool ok = drive_.Repair(inner, &reason);
-    Changed(inner);
+    const FatImageDrive::Listing *listing = Listing(inner);
+    bool changed = true;
+    bool ok = listing ? drive_.RepairListed(inner, listing->entries, &changed, &reason) : drive_.Repair(inner, &reason);
+    if (changed) Changed(inner);
     if (!ok) *why = AboutTheImage(reason);
     return ok;
 }

@@ -39,14 +39,16 @@ public:
 
 private:
     friend class ImageReplacement;
-    const DriveEntry *Entry(const std::string &inner);
-    const std::vector<DriveEntry> *Listing(const std::string &inner);
+    DriveEntry *Entry(const std::string &inner);
+    FatImageDrive::Listing *Listing(const std::string &inner);
     void Changed(const std::string &inner_folder);
 
     FatImageDrive &drive_;
     // By path below the root, in upper case: a listing (none when the path
-    // is no folder) and a file's bytes.
-    std::map<std::string, std::optional<std::vector<DriveEntry>>> listings_;
+    // is no folder) and a file's bytes. A listing holds the read-only
+    // attribute only of the file taken for replacing, the one file whose
+    // attribute matters.
+    std::map<std::string, std::optional<FatImageDrive::Listing>> listings_;
     std::map<std::string, std::string> contents_;
     long long generation_ = 1;  // moves on whenever this process changes a file
 };

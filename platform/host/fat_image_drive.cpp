@@ -132,11 +132,6 @@ FatImageDrive::FatImageDrive(std::string image, uint64_t offset, uint64_t cluste
 
 std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uint64_t offset, std::string *why)
 {
-    std::string missing = MtoolsRunner::MissingLine();
-    if (!missing.empty()) {
-        Fail(why, missing);
-        return nullptr;
-    }
     int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         Fail(why, std::string("cannot be opened: ") + std::strerror(errno));
@@ -159,6 +154,10 @@ std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uin
     bool writable = have_stat && (st.st_mode & 0222) && access(image.c_str(), W_OK) == 0;
     std::unique_ptr<FatImageDrive> drive(new FatImageDrive(image, offset, boot.ClusterBytes(), writable));
     ChildResult probe = drive->runner_.Run("minfo", {});
+    if (!probe.started) {
+        Fail(why, MtoolsRunner::MissingLine());
+        return nullptr;
+    }
     if (!probe.Ok()) {
         Fail(why, "cannot be read by mtools: " + probe.FirstErrorLine());
         return nullptr;
@@ -196,6 +195,15 @@ bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, 
         for (DriveEntry &e : listing->entries)
             if (e.name == name) e.read_only = flags.find('R') != std::string_view::npos;
     }
+    return true;
+}
+
+bool FatImageDrive::ReadOnlyAttribute(const std::string &path, bool *read_only)
+{
+    ChildResult attrib = runner_.Run("mattrib", {DosPath(path)});  // "  A    R     ::/PATH"
+    size_t at = attrib.out.find("::/");
+    if (!attrib.Ok() || at == std::string::npos) return false;
+    *read_only = attrib.out.substr(0, at).find('R') != std::string::npos;
     return true;
 }
 
@@ -248,10 +256,18 @@ bool FatImageDrive::Read(const std::string &path, std::string *bytes)
     SplitPath(path, &folder, &name);
     Listing listing;
     if (!ListFolder(folder, false, &listing, nullptr)) return false;
-    const DriveEntry *entry = Find(listing.entries, name);
-    if (!entry || entry->folder || !CheckChain(Join(folder, entry->name), entry->size, nullptr)) return false;
-    ChildResult copy = runner_.Run("mcopy", {"-n", DosPath(Join(folder, entry->name)), "-"});
-    if (!copy.Ok() || copy.out.size() != entry->size) return false;
+    for (DriveEntry &entry : listing.entries)
+        if (SameName(entry.name, name)) return ReadListed(folder, entry, bytes);
+    return false;
+}
+
+bool FatImageDrive::ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes)
+{
+    const std::string path = Join(folder, entry.name);
+    if (entry.folder || !CheckChain(path, entry.size, nullptr)) return false;
+    ChildResult copy = runner_.Run("mcopy", {"-n", DosPath(path), "-"});
+    if (!copy.Ok() || copy.out.size() != entry.size) return false;
+    entry.chain_whole = true;
     *bytes = std::move(copy.out);
     return true;
 }
@@ -267,11 +283,20 @@ bool FatImageDrive::Step(const std::string &tool, const std::vector<std::string>
 bool FatImageDrive::Repair(const std::string &folder, std::string *why)
 {
     Listing listing;
-    if (!ListFolder(folder, false, &listing, why)) return false;
-    const DriveEntry *target = Find(listing.entries, kReplacedName);
-    bool has_new = Find(listing.entries, kNewName), has_old = Find(listing.entries, kOldName);
+    bool changed = false;
+    return ListFolder(folder, false, &listing, why) && RepairListed(folder, listing.entries, &changed, why);
+}
+
+bool FatImageDrive::RepairListed(const std::string &folder, const std::vector<DriveEntry> &entries, bool *changed,
+                                 std::string *why)
+{
+    *changed = false;
+    const DriveEntry *target = Find(entries, kReplacedName);
+    bool has_new = Find(entries, kNewName), has_old = Find(entries, kOldName);
     if (!has_new && !has_old) return true;
     if (!writable_) return Fail(why, "holds an unfinished replacement of WIN.INI, and the image is read-only");
+    // Every step below writes; a failed one may have written part.
+    *changed = true;
     const std::string target_path = Join(folder, target ? target->name : std::string(kReplacedName));
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     if (has_new && has_old && !target) {
@@ -284,7 +309,7 @@ bool FatImageDrive::Repair(const std::string &folder, std::string *why)
         // leaves an entry whose clusters are still free; mdel would then
         // follow a chain of free clusters and write into the FAT's first
         // entries, so such an entry is left for ScanDisk.
-        const DriveEntry *partial = Find(listing.entries, kNewName);
+        const DriveEntry *partial = Find(entries, kNewName);
         std::string chain_why;
         if (!CheckChain(new_path, partial->size, &chain_why))
             return Fail(why, std::string(kNewName) + " was cut off by a kill while it was written (" + chain_why +
@@ -300,20 +325,38 @@ bool FatImageDrive::Repair(const std::string &folder, std::string *why)
     return Step("mdel", {DosPath(old_path)}, {}, why);
 }
 
+bool FatImageDrive::MayReplace(const std::string &name, std::string *why) const
+{
+    if (!SameName(name, kReplacedName)) return Fail(why, "only WIN.INI is replaced in a disk image, not " + name);
+    if (!writable_) return Fail(why, "has no write permission (the image file is read-only)");
+    return true;
+}
+
 bool FatImageDrive::Replace(const std::string &path, std::string_view bytes, std::string *why)
 {
     std::string folder, name;
     SplitPath(path, &folder, &name);
-    if (!SameName(name, kReplacedName)) return Fail(why, "only WIN.INI is replaced in a disk image, not " + name);
-    if (!writable_) return Fail(why, "has no write permission (the image file is read-only)");
-    if (!Repair(folder, why)) return false;
     Listing listing;
-    if (!ListFolder(folder, true, &listing, why)) return false;
+    return MayReplace(name, why) && ListFolder(folder, true, &listing, why) &&
+           ReplaceListed(path, listing, bytes, why);
+}
+
+bool FatImageDrive::ReplaceListed(const std::string &path, const Listing &listed, std::string_view bytes,
+                                  std::string *why)
+{
+    std::string folder, name;
+    SplitPath(path, &folder, &name);
+    if (!MayReplace(name, why)) return false;
+    Listing relisted;
+    bool repaired = false;
+    if (!RepairListed(folder, listed.entries, &repaired, why)) return false;
+    if (repaired && !ListFolder(folder, true, &relisted, why)) return false;
+    const Listing &listing = repaired ? relisted : listed;
     const DriveEntry *target = Find(listing.entries, name);
     if (target) {
         if (target->folder) return Fail(why, Join(folder, target->name) + " is a folder");
         if (target->read_only) return Fail(why, Join(folder, target->name) + " has the read-only attribute");
-        if (!CheckChain(Join(folder, target->name), target->size, why)) return false;
+        if (!target->chain_whole && !CheckChain(Join(folder, target->name), target->size, why)) return false;
     }
     // Room for the new file while the old one is kept, and for a folder
     // that has to grow by a cluster to take the new name.

@@ -47,6 +47,7 @@ struct DriveEntry {
     bool folder = false;
     bool read_only = false;
     uint64_t size = 0;
+    bool chain_whole = false;  // its cluster chain was found whole since it was listed
 };
 
 class FatImageDrive {
@@ -60,18 +61,44 @@ public:
     // is no such folder.
     bool List(const std::string &folder, std::vector<DriveEntry> *entries);
 
+    // A folder's entries with the volume's free bytes; the read-only
+    // attribute is read only `with_attributes` (one more child), else it is
+    // false for every entry. False, with a reason, when there is no such
+    // folder.
+    struct Listing {
+        std::vector<DriveEntry> entries;
+        uint64_t bytes_free = 0;
+    };
+    bool ListFolder(const std::string &folder, bool with_attributes, Listing *listing, std::string *why);
+
+    // Whether the file has the read-only attribute; false when it cannot be
+    // read.
+    bool ReadOnlyAttribute(const std::string &path, bool *read_only);
+
     // The whole file. False when it is missing or damaged (a cluster chain
     // that loops, or that holds less than its directory entry claims).
     bool Read(const std::string &path, std::string *bytes);
+    // The same for `entry`, the file's entry in its folder's listing as List
+    // gave it (so the folder is not listed again); marks its chain whole.
+    bool ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes);
 
     // Replaces or creates `path` (in an existing folder) with `bytes` as the
     // header comment describes. Refused, with nothing written: a file other
     // than WIN.INI, an image without write permission, a file with the
     // read-only attribute, a damaged file, a volume without room.
     bool Replace(const std::string &path, std::string_view bytes, std::string *why);
+    // The same from `listing`, the folder's listing as ListFolder gave it,
+    // the read-only attribute set at least for the file replaced; nothing
+    // may have changed the folder since.
+    bool ReplaceListed(const std::string &path, const Listing &listing, std::string_view bytes, std::string *why);
 
     // Finishes or undoes what a killed Replace left in `folder`.
     bool Repair(const std::string &folder, std::string *why);
+    // The same from `entries`, the folder's listing as List gave it;
+    // `changed` tells whether anything was written (the listing is then out
+    // of date).
+    bool RepairListed(const std::string &folder, const std::vector<DriveEntry> &entries, bool *changed,
+                      std::string *why);
 
     // Whether the image file may be written (it has a write permission).
     bool Writable() const { return writable_; }
@@ -84,11 +111,8 @@ public:
 private:
     FatImageDrive(std::string image, uint64_t offset, uint64_t cluster_bytes, bool writable);
 
-    struct Listing {
-        std::vector<DriveEntry> entries;
-        uint64_t bytes_free = 0;
-    };
-    bool ListFolder(const std::string &folder, bool with_attributes, Listing *listing, std::string *why);
+    // Only WIN.INI, and only in an image that may be written.
+    bool MayReplace(const std::string &name, std::string *why) const;
     // Checks the cluster chain of a file of `size` bytes; false with a reason.
     bool CheckChain(const std::string &path, uint64_t size, std::string *why);
     bool FirstCluster(const std::string &path, long *cluster);
