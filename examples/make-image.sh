@@ -4,7 +4,7 @@
 # here, the FAT volume made with mkfs.fat --offset, the files put in with
 # mcopy.
 #
-#   make-image.sh [--fat 16|32] [--layout LAYOUT] [--size MIB] FOLDER IMAGE
+#   make-image.sh [--fat 16|32] [--layout LAYOUT] [--size MIB] [--cluster SECTORS] FOLDER IMAGE
 #
 # LAYOUT:
 #   primary      one active primary partition at sector 63, as Windows 98's
@@ -17,19 +17,22 @@
 #   superfloppy  one FAT volume without a partition table
 #   vhd          primary, followed by the footer of a fixed VHD
 # The partition holding the drive is MIB MiB (default 32 for FAT16, 40 for
-# FAT32). Prints the byte offset of the volume holding FOLDER (the last
+# FAT32). A FAT32 cluster is one sector unless SECTORS says otherwise, so
+# that small test volumes can be FAT32 at all; Windows 98 formats FAT32
+# volumes of up to 8 GB with 8 (4 KB), which needs at least 260 MiB. Prints the byte offset of the volume holding FOLDER (the last
 # one made, for two).
 set -euo pipefail
-fat=16 layout=primary size=
+fat=16 layout=primary size= cluster=
 while [ $# -gt 2 ]; do
   case "$1" in
     --fat) fat=$2; shift 2 ;;
     --layout) layout=$2; shift 2 ;;
     --size) size=$2; shift 2 ;;
+    --cluster) cluster=$2; shift 2 ;;
     *) echo "make-image.sh: unknown option $1" >&2; exit 2 ;;
   esac
 done
-[ $# -eq 2 ] || { echo "usage: make-image.sh [--fat 16|32] [--layout LAYOUT] [--size MIB] FOLDER IMAGE" >&2; exit 2; }
+[ $# -eq 2 ] || { echo "usage: make-image.sh [--fat 16|32] [--layout LAYOUT] [--size MIB] [--cluster SECTORS] FOLDER IMAGE" >&2; exit 2; }
 folder=$1 image=$2
 [ -n "$size" ] || { [ "$fat" = 32 ] && size=40 || size=32; }
 sectors=$((size * 2048))
@@ -52,7 +55,8 @@ table() {
 # A FAT volume of $2 sectors at sector $1, filled from the folder.
 volume() {
   local first=$1 count=$2 opts=()
-  [ "$fat" = 32 ] && opts=(-s 1)
+  [ "$fat" = 32 ] && opts=(-s "${cluster:-1}")
+  [ "$fat" = 16 ] && [ -n "$cluster" ] && opts=(-s "$cluster")
   mkfs.fat -F "$fat" "${opts[@]}" --offset "$first" -n WIN98 "$image" $((count / 2)) >/dev/null
   if [ -n "$(ls -A "$folder")" ]; then
     mcopy -s -i "$image@@$((first * 512))" "$folder"/* ::/
