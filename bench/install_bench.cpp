@@ -491,7 +491,10 @@ void BM_Image(benchmark::State &state, Scenario s)
     setenv("MTOOLS_SKIP_CHECK", "1", 1);
     unsetenv("WINEPREFIX");
     setenv("WIN9X_DRIVE", m.image.c_str(), 1);
-    if (chdir(m.kit.c_str()) != 0) std::abort();
+    // The program starts in the kit's folder; the benchmark's own folder
+    // is taken back at the end (relative paths such as --pfm-json's).
+    char started_in[4096];
+    if (!getcwd(started_in, sizeof started_in) || chdir(m.kit.c_str()) != 0) std::abort();
 
     auto install = [&] {
         host::ResetHostState();
@@ -539,6 +542,7 @@ void BM_Image(benchmark::State &state, Scenario s)
     pfmtest::WriteFile(check_path, text);
     unsetenv("WIN9X_DRIVE");
     host::ResetHostState();
+    if (chdir(started_in) != 0) std::abort();
 
     r.iterations = static_cast<long>(r.time_runs.size());
     r.time_s = Median(r.time_runs);
