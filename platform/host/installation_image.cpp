@@ -9,11 +9,13 @@
 #include "disk_image.h"
 #include "drive_files_image.h"
 #include "fat_image_drive.h"
+#include "file_io.h"
 #include "image_lock.h"
 #include "installation_win9x.h"
 #include "mtools_runner.h"
 #include "registry_win9x.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,10 +81,13 @@ private:
     }
 
     // libcreg reads a registry file by its name, and reads it as it goes:
-    // SYSTEM.DAT is copied to a private temporary file, which is unlinked
-    // as soon as it is open (the open file stays readable). Reading from
-    // memory would need libcreg's own I/O layer, and the checks of
-    // registry_win9x_check.cpp work on a file too.
+    // SYSTEM.DAT is copied to a file of this process's own and libcreg is
+    // given its name. On Linux that file is a memory file named through
+    // /proc, so no copy of the registry is ever left on disk, whatever
+    // kills the program, and TMPDIR need not be writable; elsewhere it is
+    // a temporary file, unlinked as soon as it is open (the open file stays
+    // readable). Reading from memory would need libcreg's own I/O layer,
+    // and the checks of registry_win9x_check.cpp work on a file too.
     std::unique_ptr<RegistryHive> OpenRegistry(DriveFiles &files, const std::string &path, std::string *why,
                                                int code_page) override
     {
@@ -92,25 +97,32 @@ private:
             *why = "it cannot be read from the image";
             return nullptr;
         }
-        const char *tmp = std::getenv("TMPDIR");
-        std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/pfmsetup-SYSTEM.DAT-XXXXXX";
-        int fd = mkstemp(&name[0]);
+        std::string name;
+        int fd = -1;
+#ifdef __linux__
+        fd = memfd_create("pfmsetup-SYSTEM.DAT", MFD_CLOEXEC);
+        if (fd >= 0) name = "/proc/self/fd/" + std::to_string(fd);
+        if (fd >= 0 && access(name.c_str(), R_OK) != 0) {
+            close(fd);
+            fd = -1;
+        }
+#endif
+        bool named = fd >= 0;
+        if (!named) {
+            const char *tmp = std::getenv("TMPDIR");
+            name = std::string(tmp && *tmp ? tmp : "/tmp") + "/pfmsetup-SYSTEM.DAT-XXXXXX";
+            fd = mkstemp(&name[0]);
+        }
         if (fd < 0) {
             *why = std::string("no temporary copy can be made: ") + std::strerror(errno);
             return nullptr;
         }
-        bool written = true;
-        for (std::size_t at = 0; written && at < bytes.size();) {
-            ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
-            if (n < 0 && errno == EINTR) continue;
-            written = n > 0;
-            if (written) at += static_cast<std::size_t>(n);
-        }
-        close(fd);
+        bool written = WriteAll(fd, bytes);
         std::unique_ptr<RegistryHive> hive;
         if (written) hive = OpenWin9xRegistry(name, why, code_page);
         else *why = "no temporary copy can be made";
-        unlink(name.c_str());
+        if (!named) unlink(name.c_str());
+        close(fd);
         // The reason names the file as the user knows it, not the copy.
         if (!hive && why->compare(0, name.size() + 2, name + ": ") == 0) why->erase(0, name.size() + 2);
         return hive;

@@ -244,6 +244,8 @@ IMAGE_CASES = {
     "system_dat_not_creg": from_drive_case("system_dat_not_creg"),
     "nt_drive": from_drive_case("nt_drive"),
     "read_only_attribute": from_drive_case("read_only_win_ini"),
+    # SYSTEM.DAT is read through a copy that is never a file on disk.
+    "no_temporary_folder": example(env={"TMPDIR": "/nonexistent"}),
     # Bad input: one line naming the image and the reason, the failure
     # report, the image byte for byte as it was.
     "empty_image": example(report=FAILURE, err="is empty (0 bytes)", damage=empty),
