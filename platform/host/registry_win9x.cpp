@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +32,16 @@ public:
     // reader does not use; 1252 maps every byte, so no name fails to load.
     int LibcregCodepage() const { return 1252; }
     std::string Fold(std::string_view name) const { return code_page_.FoldCase(name); }
+    // The next backslash of a key path from `from`, or the path's end: a
+    // separator is a character, so the second byte of a double-byte
+    // character (in 932, that of "表" or "ソ") is none.
+    std::size_t NextSeparator(std::string_view path, std::size_t from) const
+    {
+        std::size_t i = from;
+        while (i < path.size() && path[i] != '\\')
+            i += code_page_.IsLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size() ? 2 : 1;
+        return std::min(i, path.size());
+    }
 
 private:
     const CodePage &code_page_;
@@ -151,8 +162,7 @@ public:
         if (!node) return nullptr;
         std::size_t i = 0;
         while (node && i <= path.size()) {
-            std::size_t j = path.find('\\', i);
-            if (j == std::string_view::npos) j = path.size();
+            std::size_t j = rules_.NextSeparator(path, i);
             if (j > i) node = Subkey(node, path.substr(i, j - i));
             i = j + 1;
         }

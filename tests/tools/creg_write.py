@@ -90,11 +90,14 @@ def _as_bytes(text, encoding):
 
 
 def key_at(root, path, encoding="cp1252"):
-    """The key at a '\\'-separated path below ROOT, created if missing."""
+    """The key at a '\\'-separated path below ROOT, created if missing. The
+    path is split at its characters '\\', not at every byte of that value:
+    in code page 932 the second byte of a character may be one."""
+    text = path if isinstance(path, str) else path.decode(encoding, "surrogateescape")
     key = root
-    for part in _as_bytes(path, encoding).split(b"\\"):
+    for part in text.split("\\"):
         if part:
-            key = key.subkey(part)
+            key = key.subkey(part.encode(encoding, "surrogateescape"))
     return key
 
 
@@ -151,10 +154,10 @@ def _parse_data(text, lineno):
     raise DescriptionError("line %d: unknown data" % lineno)
 
 
-def parse_description(text):
-    """The key tree that a description (bytes, or str in code page 1252)
+def parse_description(text, encoding="cp1252"):
+    """The key tree that a description (bytes in code page ENCODING, or str)
     holds; raises DescriptionError on a line it cannot read."""
-    text = _as_bytes(text, "cp1252")
+    text = _as_bytes(text, encoding)
     root = Key()
     key = None
     lines = text.replace(b"\r\n", b"\n").split(b"\n")
@@ -165,7 +168,7 @@ def parse_description(text):
         if line.startswith(b"["):
             if not line.endswith(b"]"):
                 raise DescriptionError("line %d: section without ']'" % lineno)
-            key = key_at(root, line[1:-1])
+            key = key_at(root, line[1:-1], encoding)
             continue
         if key is None:
             raise DescriptionError("line %d: value before any key" % lineno)

@@ -46,7 +46,7 @@ def printers(*entries):
 
 
 def registry(text, encoding="latin-1"):
-    return creg_write.build(creg_write.parse_description(text.encode(encoding)))
+    return creg_write.build(creg_write.parse_description(text.encode(encoding), encoding))
 
 
 def port_section(port, windows="C:\\WINDOWS"):
@@ -191,6 +191,12 @@ CASES = {
         [("事務所", "日本レーザー PS", "LPT1:")], "ソフト明朝",
         JAPANESE_QUESTION + ["(information) ソフト表示キット のソフトフォントを登録しました。"], "登録しました",
         kit_at="ソフト/表示"),
+    # A printer whose name holds 表: its key opens by the path the program
+    # puts together, the backslash after Printers the only one.
+    "cp932_printer_name": national(
+        932, "cp932", "japanese_strings.dll", "日本プリンタ", "ソフト表示キット", "日本レーザー PS",
+        [("表示機", "日本レーザー PS", "LPT1:")], "ソフト明朝",
+        JAPANESE_QUESTION + ["(information) ソフト表示キット のソフトフォントを登録しました。"], "登録しました"),
     "cp932_no_match": national(
         932, "cp932", "japanese_strings.dll", "日本プリンタ", "ソフト表示キット", "日本レーザー PS",
         [("倉庫", "日本レーザー", "LPT2:")], "ソフト明朝",
