@@ -233,7 +233,9 @@ TEST(FatImageDrive, ChildTimeLimitStopsAHungTool)
     EXPECT_EQ(cat.out.size(), size_t(1) << 20) << "input and output larger than a pipe's buffer";
 }
 
-// Each state of the table in fat_image_drive.h, made by hand, repaired.
+// Each state of the table in fat_image_drive.h, made by hand, repaired;
+// then each again left for Replace, which repairs it from its own listing,
+// lists again and replaces.
 TEST(FatImageDrive, RepairFinishesOrUndoesEveryState)
 {
     const std::string kNew = NewIni(50);
@@ -245,9 +247,11 @@ TEST(FatImageDrive, RepairFinishesOrUndoesEveryState)
         {false, true, false, "none"}, {false, true, true, "new"},   {true, false, true, "new"},
         {false, false, true, "old"}, {true, true, true, "new"},
     };
+    const std::string kNewer = NewIni(70);
+    for (bool by_replace : {false, true})
     for (const Case &c : cases) {
-        SCOPED_TRACE(std::string("WIN.INI ") + (c.target ? "yes" : "no") + ", $$N " + (c.new_file ? "yes" : "no") +
-                     ", $$O " + (c.old_file ? "yes" : "no"));
+        SCOPED_TRACE(std::string(by_replace ? "Replace: " : "Repair: ") + "WIN.INI " + (c.target ? "yes" : "no") +
+                     ", $$N " + (c.new_file ? "yes" : "no") + ", $$O " + (c.old_file ? "yes" : "no"));
         pfmtest::ScratchDir dir;
         Volume v = MakeWindowsDisk(dir, 16);
         pfmtest::WriteBytes(dir.Path("old"), kOldIni);
@@ -264,13 +268,19 @@ TEST(FatImageDrive, RepairFinishesOrUndoesEveryState)
         if (c.old_file) put("old", FatImageDrive::kOldName);
         auto drive = OpenOrFail(v);
         std::string why;
-        ASSERT_TRUE(drive->Repair("WINDOWS", &why)) << why;
+        if (by_replace) {
+            ASSERT_TRUE(drive->Replace("WINDOWS/WIN.INI", kNewer, &why)) << why;
+        } else {
+            ASSERT_TRUE(drive->Repair("WINDOWS", &why)) << why;
+        }
         std::vector<DriveEntry> entries;
         ASSERT_TRUE(drive->List("WINDOWS", &entries));
         EXPECT_FALSE(Named(entries, FatImageDrive::kNewName) || Named(entries, FatImageDrive::kOldName));
         std::string bytes;
         bool present = drive->Read("WINDOWS/WIN.INI", &bytes);
-        if (std::string(c.expect) == "none") {
+        if (by_replace) {
+            EXPECT_EQ(bytes, kNewer);
+        } else if (std::string(c.expect) == "none") {
             EXPECT_FALSE(present);
         } else {
             EXPECT_EQ(bytes, std::string(c.expect) == "new" ? kNew : kOldIni);
