@@ -1,4 +1,5 @@
 #include "disk_image.h"
+#include "little_endian.h"
 
 #include "fat_boot_sector.h"
 
@@ -18,7 +19,6 @@ constexpr uint64_t kSector = 512;
 // is taken for a damaged one.
 constexpr int kMaxLogical = 128;
 
-uint32_t Le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 uint32_t Be32(const unsigned char *p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
 bool IsExtended(unsigned char type) { return type == 0x05 || type == 0x0F || type == 0x85; }

@@ -1,10 +1,9 @@
 #include "fat_boot_sector.h"
+#include "little_endian.h"
 
 namespace host {
 namespace {
 
-uint32_t Le16(const unsigned char *p) { return p[0] | (uint32_t(p[1]) << 8); }
-uint32_t Le32(const unsigned char *p) { return Le16(p) | (Le16(p + 2) << 16); }
 bool PowerOfTwo(uint32_t v) { return v && !(v & (v - 1)); }
 
 }  // namespace

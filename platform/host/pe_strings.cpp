@@ -1,4 +1,5 @@
 #include "pe_strings.h"
+#include "little_endian.h"
 
 #include "ansi_code_page.h"
 
@@ -25,13 +26,12 @@ constexpr std::uint32_t kMaxResourceSize = 16u << 20;
 
 std::uint16_t Word(const std::vector<unsigned char> &b, std::size_t at)
 {
-    return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+    return Le16(b.data() + at);
 }
 
 std::uint32_t Dword(const std::vector<unsigned char> &b, std::size_t at)
 {
-    return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+    return Le32(b.data() + at);
 }
 
 bool Fits(std::uint64_t offset, std::uint64_t length, std::uint64_t size)

@@ -1,4 +1,5 @@
 #include "registry_win9x_check.h"
+#include "little_endian.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -38,14 +39,12 @@ constexpr uint16_t kFreeRecord = 0xFFFF;
 
 uint32_t U32(std::string_view b, std::size_t at)
 {
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(b.data()) + at;
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return Le32(reinterpret_cast<const unsigned char *>(b.data()) + at);
 }
 
 uint16_t U16(std::string_view b, std::size_t at)
 {
-    const unsigned char *p = reinterpret_cast<const unsigned char *>(b.data()) + at;
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
+    return Le16(reinterpret_cast<const unsigned char *>(b.data()) + at);
 }
 
 std::string At(const char *what, std::size_t offset)
