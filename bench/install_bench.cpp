@@ -17,7 +17,7 @@
 //   --pfm-wine-timer=EXE     the Windows timer program (wine_install_timer.exe)
 //   --pfm-quick              only the smaller scenarios (a smoke run)
 #include "install/install_run.h"
-#include "platform/host/host_state.h"
+#include "platform/host/installation/host_state.h"
 #include "setup/setup_file.h"
 #include "test_prefix.h"
 

@@ -19,8 +19,8 @@
 //   win.ini is added, changed or lost, and win.ini ends with a whole line.
 #include "fuzz/fuzz_prefix.h"
 #include "install/install_run.h"
-#include "platform/host/host_state.h"
-#include "platform/host/profile_document.h"
+#include "platform/host/installation/host_state.h"
+#include "platform/host/profile/document.h"
 #include "platform/platform.h"
 #include "setup/setup_file.h"
 

@@ -4,7 +4,7 @@
 // texts come whole or not at all, and LoadStringA's copy keeps within the
 // buffer it is given (a heap block of exactly its size).
 #include "fuzz/fuzz_prefix.h"
-#include "platform/host/pe_strings.h"
+#include "platform/host/libraries/pe_strings.h"
 #include "platform/platform.h"
 
 #include <cstdint>

@@ -9,8 +9,8 @@
 // - the reads through the platform operations stay within the buffers they
 //   are given (every buffer is a heap block of exactly its size).
 #include "fuzz/fuzz_prefix.h"
-#include "platform/host/host_state.h"
-#include "platform/host/profile_document.h"
+#include "platform/host/installation/host_state.h"
+#include "platform/host/profile/document.h"
 #include "platform/platform.h"
 
 #include <cstdint>

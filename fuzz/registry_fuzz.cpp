@@ -6,8 +6,8 @@
 // they are given (heap blocks of exactly the size passed) and report
 // lengths that fit them.
 #include "fuzz/fuzz_prefix.h"
-#include "platform/host/host_state.h"
-#include "platform/host/registry_file.h"
+#include "platform/host/installation/host_state.h"
+#include "platform/host/registry/wine_registry_text.h"
 #include "platform/platform.h"
 
 #include <cstdint>

@@ -7,8 +7,8 @@
 // not instrumented: a hang or a crash inside it shows as a timeout or a
 // signal.
 #include "fuzz/fuzz_prefix.h"
-#include "platform/host/registry_win9x.h"
-#include "platform/host/registry_win9x_check.h"
+#include "platform/host/registry/win9x_registry_hive.h"
+#include "platform/host/registry/win9x_registry_check.h"
 
 #include <cstdint>
 #include <cstdio>

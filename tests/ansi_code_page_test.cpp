@@ -1,9 +1,9 @@
 // The installation's ANSI code page (ansi_code_page.cpp): the one that
 // lstrcmpA and LoadStringA's copy use once it is set.
-#include "platform/host/ansi_code_page.h"
+#include "platform/host/installation/ansi_code_page.h"
 #include "hex_text.h"
-#include "platform/host/code_page.h"
-#include "platform/host/pe_strings.h"
+#include "platform/host/text/code_page.h"
+#include "platform/host/libraries/pe_strings.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Names compared eight bytes at a time against the rule byte by byte: every
 // byte value against every other at each position of names of every length
 // the word and quarter paths take.
-#include "platform/host/ascii_fold.h"
+#include "platform/host/profile/ascii_fold.h"
 
 #include <gtest/gtest.h>
 

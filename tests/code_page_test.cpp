@@ -3,10 +3,10 @@
 // lstrcmpA's order in them is tested in collation_test.cpp, LoadStringA's
 // copy in pe_strings_test.cpp, the installation's choice in
 // ansi_code_page_test.cpp, file names in paths_test.cpp.
-#include "platform/host/code_page.h"
+#include "platform/host/text/code_page.h"
 #include "hex_text.h"
-#include "platform/host/codepage.h"
-#include "platform/host/unicode_case.h"
+#include "platform/host/text/cp1252.h"
+#include "platform/host/text/unicode_case.h"
 
 #include <gtest/gtest.h>
 

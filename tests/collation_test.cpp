@@ -2,9 +2,9 @@
 // locale's rules, as Wine answers it (the order of unequal texts in code
 // page 1252 is not relied on and is checked against Wine by the conformance
 // tests only); and the order in the other ANSI code pages.
-#include "platform/host/code_page.h"
+#include "platform/host/text/code_page.h"
 #include "hex_text.h"
-#include "platform/host/collation.h"
+#include "platform/host/text/collation.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>

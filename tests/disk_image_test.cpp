@@ -1,7 +1,7 @@
 // Which images are accepted, which volume is chosen, and one line for
 // every image that is refused.
 #include "image_maker.h"
-#include "platform/host/disk_image.h"
+#include "platform/host/disk_image/image_format.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // runs on each layout, every refusal with the image left as it was, every
 // state a killed replacement can leave, and kills at many points.
 #include "image_maker.h"
-#include "platform/host/fat_image_drive.h"
-#include "platform/host/image_lock.h"
+#include "platform/host/disk_image/fat_volume.h"
+#include "platform/host/disk_image/image_lock.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,8 +1,8 @@
 // The image lock: two copies of the program take turns, and the program
 // and a running QEMU keep off each other's image.
 #include "image_maker.h"
-#include "platform/host/image_lock.h"
-#include "platform/host/mtools_runner.h"
+#include "platform/host/disk_image/image_lock.h"
+#include "platform/host/disk_image/mtools_runner.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>

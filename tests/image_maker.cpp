@@ -1,6 +1,6 @@
 #include "image_maker.h"
 
-#include "platform/host/mtools_runner.h"
+#include "platform/host/disk_image/mtools_runner.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // Whole installation runs against temporary prefixes, checked against the
 // exact text of the resulting win.ini.
 #include "install/install_run.h"
-#include "platform/host/host_state.h"
+#include "platform/host/installation/host_state.h"
 #include "setup/setup_file.h"
 #include "test_prefix.h"
 

@@ -4,8 +4,8 @@
 //
 // This test program is built beside pfmres.dll, so the program's folder,
 // the first one searched, holds the real library.
-#include "platform/host/library_search.h"
-#include "platform/host/paths.h"
+#include "platform/host/libraries/library_search.h"
+#include "platform/host/installation/windows_paths.h"
 #include "platform/platform.h"
 #include "test_prefix.h"
 

@@ -1,6 +1,6 @@
 // Windows paths on the host, as Wine maps them for a prefix.
-#include "platform/host/ansi_code_page.h"
-#include "platform/host/paths.h"
+#include "platform/host/installation/ansi_code_page.h"
+#include "platform/host/installation/windows_paths.h"
 #include "test_prefix.h"
 
 #include <gtest/gtest.h>

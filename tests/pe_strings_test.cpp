@@ -1,10 +1,10 @@
 // The PE string-table reader: the texts of the built resource library, the
 // edges of the probe library, the cut of LoadStringA's copy, and files
 // that are truncated or corrupted in their headers and resource tables.
-#include "platform/host/code_page.h"
+#include "platform/host/text/code_page.h"
 #include "hex_text.h"
-#include "platform/host/codepage.h"
-#include "platform/host/pe_strings.h"
+#include "platform/host/text/cp1252.h"
+#include "platform/host/libraries/pe_strings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The profile model: what it reads from a file's bytes, and that writing
 // changes only the lines written.
-#include "platform/host/profile_document.h"
+#include "platform/host/profile/document.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // every addition and removal, each name is answered by the first line of
 // it still indexed, by Find and by FindRememberingAbsent alike, and exactly
 // the answering lines are marked indexed.
-#include "platform/host/profile_key_index.h"
+#include "platform/host/profile/key_index.h"
 
-#include "platform/host/ascii_fold.h"
+#include "platform/host/profile/ascii_fold.h"
 
 #include <gtest/gtest.h>
 

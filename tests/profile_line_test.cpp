@@ -1,6 +1,6 @@
 // The rule that cuts a profile's text into lines, for bytes and for the
 // units of an encoded file alike.
-#include "platform/host/profile_line.h"
+#include "platform/host/profile/line.h"
 
 #include <gtest/gtest.h>
 

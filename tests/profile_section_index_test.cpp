@@ -1,6 +1,6 @@
 // The sections of a name, and the last look-up that is kept: every change
 // to the index is seen by the next look-up, whichever name it asked.
-#include "platform/host/profile_section_index.h"
+#include "platform/host/profile/section_index.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // the reader and by Debian's cregexport; the SYSTEM.DAT of a real Windows Me
 // installation; and hostile files, which must be refused or answered, never
 // crash or hang the reader.
-#include "platform/host/codepage.h"
-#include "platform/host/registry_win9x.h"
+#include "platform/host/text/cp1252.h"
+#include "platform/host/registry/win9x_registry_hive.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // win.ini on disk: replaced whole or not at all, permissions kept, writes
 // that cannot reach it refused, copies in several processes serialised.
-#include "platform/host/host_state.h"
+#include "platform/host/installation/host_state.h"
 #include "platform/platform.h"
 #include "test_prefix.h"
 

@@ -1,6 +1,6 @@
 #include "test_prefix.h"
 
-#include "platform/host/host_state.h"
+#include "platform/host/installation/host_state.h"
 
 #include <gtest/gtest.h>
 #include <limits.h>

@@ -3,8 +3,8 @@
 // counts. Each case is a row of docs/hostile-input.md, with the outcome
 // stated there.
 #include "install/install_run.h"
-#include "platform/host/host_state.h"
-#include "platform/host/profile_document.h"
+#include "platform/host/installation/host_state.h"
+#include "platform/host/profile/document.h"
 #include "setup/setup_file.h"
 #include "test_prefix.h"
 

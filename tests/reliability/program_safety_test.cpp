@@ -6,8 +6,8 @@
 #include "run_program.h"
 #include "test_prefix.h"
 
-#include "platform/host/codepage.h"
-#include "platform/host/profile_document.h"
+#include "platform/host/text/cp1252.h"
+#include "platform/host/profile/document.h"
 
 #include <gtest/gtest.h>
 #include <dirent.h>

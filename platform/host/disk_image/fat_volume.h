@@ -1,0 +1,129 @@
+// The files of one FAT volume inside an image file, read and written with
+// mtools (see mtools_runner.h), never mounted.
+//
+// Replacing WIN.INI. FAT has no rename over an existing file, so Replace
+// works in four steps, each of which mtools makes with one write of one
+// directory sector (a rename of an 8.3 name to an 8.3 name in the same
+// folder rewrites its entry in place), except the first, whose file is
+// this program's own:
+//   1. the new bytes are copied in as WININI.$$N (first the free space is
+//      checked, so that a full volume is refused before anything is written);
+//   2. WIN.INI is renamed WININI.$$O (skipped when there is no WIN.INI);
+//   3. WININI.$$N is renamed to WIN.INI (under the name the file had);
+//   4. WININI.$$O is deleted.
+// Repair, which runs before anything else reads the folder, finds which of
+// the three names exist and finishes or undoes the step a kill stopped:
+//   WIN.INI  $$N  $$O   killed             Repair
+//   yes/no   no   no    not started/done   nothing
+//   yes/no   yes  no    in step 1          deletes $$N (it may be partial)
+//   no       yes  yes   after step 2       renames $$N to WIN.INI, deletes $$O
+//   yes      no   yes   after step 3       deletes $$O
+//   no       no   yes   (no step leaves it) renames $$O to WIN.INI
+//   yes      yes  yes   (no step leaves it) deletes $$N, then $$O
+// Before deleting $$O, Repair checks that it shares no cluster with
+// WIN.INI, and before deleting $$N that its cluster chain is whole; files
+// that fail are left alone and reported (ScanDisk's work). mcopy writes
+// the data, then the folder, then the FAT: a kill in the microseconds
+// between the last two leaves a $$N whose clusters are free, which mdel
+// cannot delete without damaging the FAT.
+// So WIN.INI is at every moment the old file or the new one, whole, or
+// becomes one of them at the next Repair. No other file is touched: the
+// temporary names are valid 8.3 names that no user file has.
+#ifndef PFMSETUP_PLATFORM_HOST_FAT_IMAGE_DRIVE_H
+#define PFMSETUP_PLATFORM_HOST_FAT_IMAGE_DRIVE_H
+
+#include "platform/host/disk_image/mtools_runner.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+struct DriveEntry {
+    std::string name;
+    bool folder = false;
+    bool read_only = false;
+    uint64_t size = 0;
+    bool chain_whole = false;  // its cluster chain was found whole since it was listed
+};
+
+class FatImageDrive {
+public:
+    // The FAT volume at byte `offset` of `image`. Null, with a one-line
+    // reason, when mtools is missing or the volume cannot be read.
+    static std::unique_ptr<FatImageDrive> Open(const std::string &image, uint64_t offset, std::string *why);
+
+    // Entries of a folder ('/'-separated path below the volume's root, "" =
+    // root), long names where present, else the 8.3 name; false when there
+    // is no such folder.
+    bool List(const std::string &folder, std::vector<DriveEntry> *entries);
+
+    // A folder's entries with the volume's free bytes; the read-only
+    // attribute is read only `with_attributes` (one more child), else it is
+    // false for every entry. False, with a reason, when there is no such
+    // folder.
+    struct Listing {
+        std::vector<DriveEntry> entries;
+        uint64_t bytes_free = 0;
+    };
+    bool ListFolder(const std::string &folder, bool with_attributes, Listing *listing, std::string *why);
+
+    // Whether the file has the read-only attribute; false when it cannot be
+    // read.
+    bool ReadOnlyAttribute(const std::string &path, bool *read_only);
+
+    // The whole file. False when it is missing or damaged (a cluster chain
+    // that loops, or that holds less than its directory entry claims).
+    bool Read(const std::string &path, std::string *bytes);
+    // The same for `entry`, the file's entry in its folder's listing as List
+    // gave it (so the folder is not listed again); marks its chain whole.
+    bool ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes);
+
+    // Replaces or creates `path` (in an existing folder) with `bytes` as the
+    // header comment describes. Refused, with nothing written: a file other
+    // than WIN.INI, an image without write permission, a file with the
+    // read-only attribute, a damaged file, a volume without room.
+    bool Replace(const std::string &path, std::string_view bytes, std::string *why);
+    // The same from `listing`, the folder's listing as ListFolder gave it,
+    // the read-only attribute set at least for the file replaced; nothing
+    // may have changed the folder since.
+    bool ReplaceListed(const std::string &path, const Listing &listing, std::string_view bytes, std::string *why);
+
+    // Finishes or undoes what a killed Replace left in `folder`.
+    bool Repair(const std::string &folder, std::string *why);
+    // The same from `entries`, the folder's listing as List gave it;
+    // `changed` tells whether anything was written (the listing is then out
+    // of date).
+    bool RepairListed(const std::string &folder, const std::vector<DriveEntry> &entries, bool *changed,
+                      std::string *why);
+
+    // Whether the image file may be written (it has a write permission).
+    bool Writable() const { return writable_; }
+
+    // The names Replace works with.
+    static constexpr const char *kReplacedName = "WIN.INI";
+    static constexpr const char *kNewName = "WININI.$$N";
+    static constexpr const char *kOldName = "WININI.$$O";
+
+private:
+    FatImageDrive(std::string image, uint64_t offset, uint64_t cluster_bytes, bool writable);
+
+    // Only WIN.INI, and only in an image that may be written.
+    bool MayReplace(const std::string &name, std::string *why) const;
+    // Checks the cluster chain of a file of `size` bytes; false with a reason.
+    bool CheckChain(const std::string &path, uint64_t size, std::string *why);
+    bool FirstCluster(const std::string &path, long *cluster);
+    bool Step(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
+              std::string *why);
+
+    MtoolsRunner runner_;
+    uint64_t cluster_bytes_;
+    bool writable_;
+};
+
+}  // namespace host
+
+#endif

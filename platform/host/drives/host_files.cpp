@@ -1,0 +1,274 @@
+// Files in host folders: POSIX calls, and win.ini replaced through a
+// temporary file renamed over it, under a lock on its folder.
+#include "platform/host/drives/drive_files.h"
+
+#include "platform/host/base/file_io.h"
+
+#include "platform/host/text/cp1252.h"
+#include "platform/host/installation/installation.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace host {
+namespace {
+
+// The temporary file that a commit writes beside win.ini before renaming it
+// over win.ini. One name, the program's own, for every run: "PFMSETUP" with
+// the extension "$$$" that temporary files of DOS programs carry, a valid
+// 8.3 name on a FAT drive (where the file lands when the Windows folder is
+// one), and no name a user or an editor gives a copy of win.ini. A fixed
+// name is enough because only the writer holding the folder's lock makes
+// the file; it is created exclusively, so nothing that stands under that
+// name already (a link, a folder) is ever written through.
+const char kTemporaryName[] = "PFMSETUP.$$$";
+
+// Removes the temporary file of a writer that was killed before it could
+// rename it. Called with the folder locked, so no live writer owns one.
+// Only the program's own leftover goes: an entry of exactly that name, in
+// any letter case (a FAT drive shows it in the case its mount chooses),
+// that is a plain file.
+void RemoveLeftover(int folder_fd)
+{
+    int fd = openat(folder_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0) close(fd);
+        return;
+    }
+    while (struct dirent *entry = readdir(dir)) {
+        if (!EqualsNoCase(entry->d_name, kTemporaryName)) continue;
+        struct stat st {};
+        if (fstatat(folder_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            unlinkat(folder_fd, entry->d_name, 0);
+    }
+    closedir(dir);
+}
+
+// A descriptor closed when it goes out of scope, also when memory runs out
+// on the way, unless it was handed on.
+struct Descriptor {
+    int fd = -1;
+    explicit Descriptor(int opened) : fd(opened) {}
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    ~Descriptor()
+    {
+        if (fd >= 0) close(fd);
+    }
+    int Release()
+    {
+        int handed = fd;
+        fd = -1;
+        return handed;
+    }
+};
+
+// The temporary file while a commit writes it: removed again unless it was
+// renamed into place, whatever ends the write-out. Only a file that this
+// writer made is ever removed here.
+struct TemporaryFile {
+    int folder_fd;
+    int fd = -1;
+    bool made = false;
+    bool placed = false;
+    explicit TemporaryFile(int folder) : folder_fd(folder) {}
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+    bool Create()
+    {
+        fd = openat(folder_fd, kTemporaryName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        made = fd >= 0;
+        return made;
+    }
+    bool Close()
+    {
+        int closing = fd;
+        fd = -1;
+        return close(closing) == 0;
+    }
+    ~TemporaryFile()
+    {
+        if (fd >= 0) close(fd);
+        if (made && !placed) unlinkat(folder_fd, kTemporaryName, 0);
+    }
+};
+
+// Past a file-size limit a write must fail, not end the process: SIGXFSZ
+// is ignored while the file is written.
+struct FileSizeSignalIgnored {
+    struct sigaction previous {};
+    FileSizeSignalIgnored()
+    {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &previous);
+    }
+    ~FileSizeSignalIgnored() { sigaction(SIGXFSZ, &previous, nullptr); }
+};
+
+// win.ini taken: its folder locked (flock) until the replacement goes.
+class HostReplacement : public FileReplacement {
+public:
+    HostReplacement(int folder_fd, std::string folder, std::string path, bool existed, const struct stat &st)
+        : folder_fd_(folder_fd), folder_(std::move(folder)), path_(std::move(path)), existed_(existed), stat_(st)
+    {
+    }
+    ~HostReplacement() override { close(folder_fd_); }
+
+    bool Commit(const Contents &contents, std::string *) override
+    {
+        TemporaryFile temp(folder_fd_);
+        std::string temp_path = folder_ + "/" + kTemporaryName;
+        if (!temp.Create()) return false;
+
+        bool ok = true;
+        {
+            FileSizeSignalIgnored ignored;
+            contents([&](std::string_view piece) {
+                if (ok) ok = WriteAll(temp.fd, piece);
+            });
+        }
+
+        if (existed_) {
+            ok = ok && fchmod(temp.fd, stat_.st_mode & 07777) == 0;
+            if (ok && (stat_.st_uid != geteuid() || stat_.st_gid != getegid())) {
+                // Keeping the owner needs the right to give files away;
+                // without it the file stays the writer's, as any editor
+                // leaves it.
+                (void)fchown(temp.fd, stat_.st_uid, stat_.st_gid);
+            }
+        } else {
+            mode_t mask = umask(0);
+            umask(mask);
+            ok = ok && fchmod(temp.fd, 0666 & ~mask) == 0;
+        }
+        ok = ok && fsync(temp.fd) == 0;
+        ok = temp.Close() && ok;
+        ok = ok && rename(temp_path.c_str(), path_.c_str()) == 0;
+        if (!ok) return false;
+        temp.placed = true;
+        fsync(folder_fd_);
+        return true;
+    }
+
+private:
+    int folder_fd_;
+    std::string folder_;
+    std::string path_;
+    bool existed_;
+    struct stat stat_;
+};
+
+class Host : public DriveFiles {
+public:
+    bool Exists(const std::string &path) override
+    {
+        struct stat st;
+        return lstat(path.c_str(), &st) == 0;
+    }
+
+    bool IsFolder(const std::string &path) override
+    {
+        struct stat st;
+        return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    }
+
+    bool List(const std::string &folder, std::vector<std::string> *names) override
+    {
+        DIR *d = opendir(folder.c_str());
+        if (!d) return false;
+        names->clear();
+        while (struct dirent *e = readdir(d)) {
+            std::string_view entry(e->d_name);
+            if (entry != "." && entry != "..") names->emplace_back(entry);
+        }
+        closedir(d);
+        return true;
+    }
+
+    bool Stamp(const std::string &path, FileStamp *stamp) override
+    {
+        struct stat st;
+        if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        *stamp = StampOf(st);
+        return true;
+    }
+
+    bool Read(const std::string &path, std::string *bytes, FileStamp *stamp, std::size_t limit) override
+    {
+        struct stat st;
+        if (!ReadWholeFile(path, bytes, &st, limit)) return false;
+        *stamp = StampOf(st);
+        return true;
+    }
+
+    std::unique_ptr<FileReplacement> BeginReplace(const std::string &path, std::string *bytes, bool *existed,
+                                                  std::string *why) override
+    {
+        why->clear();
+        std::string folder = path.substr(0, path.rfind('/'));
+        Descriptor lock(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (lock.fd < 0) {
+            *why = "its Windows folder cannot be opened";
+            return nullptr;
+        }
+        while (flock(lock.fd, LOCK_EX) != 0) {
+            if (errno != EINTR) return nullptr;
+        }
+
+        RemoveLeftover(lock.fd);
+
+        // win.ini is replaced through a new file in its folder; a file
+        // without any write permission carries the read-only attribute.
+        struct stat st {};
+        *existed = stat(path.c_str(), &st) == 0;
+        bool writable = access(folder.c_str(), W_OK | X_OK) == 0;
+        if (*existed) writable = writable && (st.st_mode & 0222) != 0 && access(path.c_str(), W_OK) == 0;
+        bytes->clear();
+        if (writable && *existed && !ReadWholeFile(path, bytes, &st)) writable = false;
+        if (!writable) return nullptr;
+        auto taken = std::make_unique<HostReplacement>(lock.fd, std::move(folder), path, *existed, st);
+        lock.Release();
+        return taken;
+    }
+};
+
+}  // namespace
+
+FileStamp StampOf(const struct stat &st)
+{
+    FileStamp s;
+    s.device = st.st_dev;
+    s.inode = st.st_ino;
+    s.size = st.st_size;
+    s.mtime_ns = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return s;
+}
+
+bool IsImagePath(std::string_view path)
+{
+    return path.compare(0, sizeof kImageRoot - 1, kImageRoot) == 0;
+}
+
+DriveFiles &HostFiles()
+{
+    static Host host;
+    return host;
+}
+
+DriveFiles &FilesOf(const std::string &path)
+{
+    if (IsImagePath(path)) {
+        Installation *installation = Installation::IfOpen();
+        if (DriveFiles *image = installation ? installation->ImageFiles() : nullptr) return *image;
+    }
+    return HostFiles();
+}
+
+}  // namespace host

@@ -1,0 +1,148 @@
+#include "platform/host/installation/system_profile.h"
+
+#include "platform/host/text/cp1252.h"
+#include "platform/host/installation/out_of_memory.h"
+#include "platform/host/installation/windows_paths.h"
+#include "platform/host/installation/installation.h"
+
+#include <cstring>
+
+namespace host {
+namespace {
+
+// The length of a text that holds no line break (nor, for a key, an '='),
+// or -1: such a text, written, would not read back as written. Three texts
+// are checked for every write.
+long CheckedLength(const char *text, const char *refused)
+{
+    std::size_t length = std::strcspn(text, refused);
+    return text[length] ? -1 : static_cast<long>(length);
+}
+
+// A key that would not read back as a key: one holding a line break or
+// '=', or one that opens with '[' and so could read as a section header.
+long CheckedKeyLength(const char *key)
+{
+    long length = CheckedLength(key, "\r\n=");
+    const char *p = key;
+    while (*p && IsProfileSpace(static_cast<unsigned char>(*p))) ++p;
+    return *p == '[' ? -1 : length;
+}
+
+}  // namespace
+
+SystemProfile::~SystemProfile()
+{
+    Flush();
+}
+
+const ProfileDocument *SystemProfile::Pending(const std::string &unix_path) const
+{
+    if (!held_) return nullptr;
+    if (unix_path == path_) return document_.get();
+    // The same file by any spelling of its name.
+    std::size_t slash = unix_path.rfind('/');
+    if (slash == std::string::npos || unix_path.compare(0, slash, folder_) != 0 || slash != folder_.size())
+        return nullptr;
+    if (!EqualsNoCase(std::string_view(unix_path).substr(slash + 1), std::string_view(path_).substr(slash + 1)))
+        return nullptr;
+    return document_.get();
+}
+
+bool SystemProfile::Begin()
+{
+    if (held_) return true;
+    Installation &installation = Installation::Current();
+    std::optional<std::string> path = UnixPathOf(installation.SystemProfileName());
+    if (!path) {
+        installation.ReportUnusable("it has no drive C: with a Windows folder");
+        return false;
+    }
+    std::string bytes, why;
+    bool existed = false;
+    std::unique_ptr<FileReplacement> taken = FilesOf(*path).BeginReplace(*path, &bytes, &existed, &why);
+    if (!taken) {
+        if (!why.empty()) installation.ReportUnusable(why.c_str());
+        return false;
+    }
+    auto document = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
+    path_ = std::move(*path);
+    folder_ = path_.substr(0, path_.rfind('/'));
+    taken_ = std::move(taken);
+    existed_ = existed;
+    document_ = std::move(document);
+    held_ = true;
+    ++hold_generation_;
+    dirty_ = false;
+    return true;
+}
+
+bool SystemProfile::Write(const char *section, const char *key, const char *value)
+{
+    if (!section) {
+        Flush();
+        return false;
+    }
+    // Once memory has run out, nothing more is written until the flush
+    // that ends the run: a win.ini with part of the run's changes would be
+    // worse than none.
+    if (lost_) return false;
+    long section_length = CheckedLength(section, "\r\n");
+    long key_length = key ? CheckedKeyLength(key) : 0;
+    long value_length = value ? CheckedLength(value, "\r\n") : 0;
+    if (section_length < 0 || key_length < 0 || value_length < 0) return false;
+    if (!Begin()) return false;
+    std::string_view section_text(section, static_cast<std::size_t>(section_length));
+    if (!key) {
+        dirty_ = document_->DeleteSection(section_text) || dirty_;
+    } else if (!value) {
+        dirty_ = document_->DeleteKey(section_text, std::string_view(key, static_cast<std::size_t>(key_length))) ||
+                 dirty_;
+    } else {
+        document_->SetValue(section_text, std::string_view(key, static_cast<std::size_t>(key_length)),
+                            std::string_view(value, static_cast<std::size_t>(value_length)));
+        dirty_ = true;
+    }
+    return true;
+}
+
+bool SystemProfile::WriteOut()
+{
+    std::string why;
+    bool ok = taken_->Commit([this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); },
+                             &why);
+    if (!ok) {
+        if (!why.empty()) Installation::Current().ReportUnusable(why.c_str());
+        return false;
+    }
+    profiles_.Forget(path_);
+    return true;
+}
+
+void SystemProfile::Release()
+{
+    taken_.reset();
+    held_ = false;
+    ++hold_generation_;
+    dirty_ = false;
+    document_.reset();
+}
+
+void SystemProfile::Abandon() noexcept
+{
+    Release();
+    lost_ = true;
+}
+
+bool SystemProfile::Flush()
+{
+    // After memory ran out the flush writes nothing and fails; it ends that
+    // state. Memory that runs out while the copy is written out fails the
+    // write-out like a full disk.
+    bool ok = !lost_ && (!held_ || !dirty_ || AnswerOnOutOfMemory(false, [this] { return WriteOut(); }));
+    Release();
+    lost_ = false;
+    return ok;
+}
+
+}  // namespace host

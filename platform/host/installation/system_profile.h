@@ -1,0 +1,78 @@
+// The system profile, win.ini, as the program writes it.
+//
+// Writes go to a copy held in memory. The first write takes win.ini from
+// its drive (drive_files.h), which keeps other writers off, reads the file
+// afresh and checks that it can be replaced; a flush has the drive put the
+// copy in its place, then lets it go. On a host folder that is a lock on
+// the Windows folder and a temporary file renamed over win.ini
+// (permissions and owner kept); in a disk image, the replacement that
+// fat_image_drive.h describes. What is still pending when the process ends
+// is flushed then. A crash at any point leaves either the old file or the
+// new one, whole (in an image, after the next run's repair).
+//
+// When memory runs out in any host operation, the copy is abandoned: the
+// run's writes until the next flush are refused and that flush fails, so
+// win.ini never gets part of a run that could not hold its data.
+#ifndef PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
+#define PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
+
+#include "platform/host/drives/drive_files.h"
+#include "platform/host/profile/cache.h"
+#include "platform/host/profile/document.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace host {
+
+class SystemProfile {
+public:
+    // The system profile of the installation whose parsed files `profiles`
+    // holds: the copy this process replaces is dropped from it at once.
+    explicit SystemProfile(ProfileCache &profiles) : profiles_(profiles) {}
+    ~SystemProfile();
+    SystemProfile(const SystemProfile &) = delete;
+    SystemProfile &operator=(const SystemProfile &) = delete;
+
+    // One write: key = value, a key deleted (value null), or a section
+    // deleted (key and value null). False when win.ini cannot be written or
+    // the text would not read back as written.
+    bool Write(const char *section, const char *key, const char *value);
+
+    // Writes pending changes to disk; true when there were none or they are
+    // now on disk, false (with nothing written) when the copy was abandoned
+    // since the last flush. Never throws.
+    bool Flush();
+
+    // Drops the copy and its lock, without writing it: memory ran out.
+    void Abandon() noexcept;
+
+    // The copy with pending changes when `unix_path` is win.ini and this
+    // process holds it, else null (the file on disk is then current).
+    const ProfileDocument *Pending(const std::string &unix_path) const;
+
+    // Changes whenever the copy is taken or let go: an answer of Pending
+    // stays right while this stays the same.
+    unsigned long HoldGeneration() const { return hold_generation_; }
+
+private:
+    bool Begin();
+    bool WriteOut();
+    void Release();
+
+    ProfileCache &profiles_;
+    bool held_ = false;
+    unsigned long hold_generation_ = 0;
+    bool dirty_ = false;
+    bool lost_ = false;  // abandoned since the last flush
+    std::unique_ptr<FileReplacement> taken_;
+    std::string path_;
+    std::string folder_;
+    bool existed_ = false;
+    std::unique_ptr<ProfileDocument> document_;
+};
+
+}  // namespace host
+
+#endif
