@@ -145,5 +145,5 @@ add_custom_target(pfm_kit ALL DEPENDS ${PFM_KIT_STAMP} ${PFM_MEDIA_OUTPUTS})
 
 if(PFM_BUILD_TESTS)
   enable_testing()
-  include(${PROJECT_SOURCE_DIR}/tests/CMakeLists_pe.cmake)
+  include(${PROJECT_SOURCE_DIR}/tests/pe_imports/CMakeLists.txt)
 endif()

@@ -63,7 +63,7 @@ import sys
 
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from wine_driver import (CaseError, PrefixError, copy_prefix, ensure_template, file_bytes,  # noqa: E402
                          read_block, restore_modes, run, unescape, windows_path, wine_env)
 

@@ -18,7 +18,7 @@ import os
 import shutil
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from wine_driver import READY, copy_prefix, ensure_template, run, wine_env  # noqa: E402
 
 SKIP = 77

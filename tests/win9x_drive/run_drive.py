@@ -2,7 +2,7 @@
 """Whole runs of the host program on Windows 95/98/Me drive folders.
 
 Each case makes a drive (MSDOS.SYS, the Windows folder with its SYSTEM.DAT,
-made by tests/tools/creg_write.py, and WIN.INI) and a kit, runs the program
+made by tests/support/creg_write.py, and WIN.INI) and a kit, runs the program
 with WIN9X_DRIVE naming the drive and its boxes answered through a pipe, and
 checks the exit code, the report shown, the lines on standard error, and
 WIN.INI: its exact text, or its bytes unchanged. A case with texts of its
@@ -22,7 +22,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(REPO, "tests", "tools"))
+sys.path.insert(0, os.path.join(REPO, "tests", "support"))
 
 import creg_write  # noqa: E402
 

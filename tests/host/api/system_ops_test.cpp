@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <string>
+
 using pfmtest::TempPrefix;
 
 namespace {
@@ -27,7 +30,8 @@ TEST(SystemInfo, VersionComesFromWineSettingsThenTheRegistry)
     EXPECT_EQ(VER_PLATFORM_WIN32_WINDOWS, PlatformOf(prefix));
     // The setting for this very program wins; the one for another does not count.
     prefix.SetUserRegText("[Software\\\\Wine] 1\n\"Version\"=\"win95\"\n"
-                          "[Software\\\\Wine\\\\AppDefaults\\\\host_tests.exe] 1\n\"Version\"=\"winxp\"\n"
+                          "[Software\\\\Wine\\\\AppDefaults\\\\" + std::string(program_invocation_short_name) +
+                          ".exe] 1\n\"Version\"=\"winxp\"\n"
                           "[Software\\\\Wine\\\\AppDefaults\\\\pfmsetup.exe] 1\n\"Version\"=\"win98\"\n");
     EXPECT_EQ(VER_PLATFORM_WIN32_NT, PlatformOf(prefix));
     prefix.SetUserRegText("");

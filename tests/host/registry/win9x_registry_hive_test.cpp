@@ -1,5 +1,5 @@
 // The registry file of a Windows 95/98/Me drive (SYSTEM.DAT), read through
-// the hive interface: files made by tests/tools/creg_write.py, read back by
+// the hive interface: files made by tests/support/creg_write.py, read back by
 // the reader and by Debian's cregexport; the SYSTEM.DAT of a real Windows Me
 // installation; and hostile files, which must be refused or answered, never
 // crash or hang the reader.
