@@ -28,7 +28,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Test programs built for Windows run under Wine.
-find_program(PFM_WINE NAMES wine)
+include(${CMAKE_CURRENT_LIST_DIR}/Wine.cmake)
+pfm_find_wine()
 if(PFM_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PFM_WINE})
 endif()

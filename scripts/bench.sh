@@ -37,7 +37,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "${PFM_BENCH_NO_WINE:-}" ] && command -v wine >/dev/null && [ -f "$out/wine_install_timer.exe" ]; then
+if [ -z "${PFM_BENCH_NO_WINE:-}" ] && wine --version >/dev/null 2>&1 && [ -f "$out/wine_install_timer.exe" ]; then
   wine_root=$(mktemp -d /tmp/pfmbench-wine-XXXXXX)
   echo "== Making a Windows 98 Wine prefix in $wine_root/pfx" >&2
   (
