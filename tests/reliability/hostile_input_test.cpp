@@ -4,6 +4,7 @@
 // stated there.
 #include "install/install_run.h"
 #include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/profile/document.h"
 #include "setup/setup_file.h"
 #include "test_prefix.h"
@@ -329,6 +330,25 @@ TEST_F(Hostile, AtMost65534SoftFontsAreRegistered)
         EXPECT_FALSE(doc.FindKey("PostScript,LPT1", "softfont65535", &kv)) << total;
         EXPECT_EQ(doc.SectionLines("PostScript,LPT1", true).size(), 65535u) << total;
     }
+}
+
+// What a Windows 9x drive refuses or reads otherwise (win9x_drive.win_ini_*,
+// model_count_plus), a prefix takes as Wine does: no 64 KB limit, "+1" is 1,
+// a new section right after the line before it.
+TEST_F(Hostile, APrefixKeepsWinesAnswersWhereWindows9xDiffers)
+{
+    prefix.AddPrinter("P", "Kit PS", "LPT1:");
+    std::string fonts;
+    char line[48];
+    for (int i = 1; i <= 3000; ++i) {
+        std::snprintf(line, sizeof line, "softfont%d=F%05d.PFM\r\n", i, i);
+        fonts += line;
+    }
+    prefix.WriteKit(Kit("+1", fonts));
+    EXPECT_EQ(Run(), 1);
+    EXPECT_GT(prefix.ReadWinIni().size(), 2 * host::kWin9xProfileLimit);
+    EXPECT_EQ(Value("PostScript,LPT1", "Softfonts"), "3000");
+    EXPECT_EQ(prefix.ReadWinIni().rfind(std::string(kWinIni) + "[PostScript,LPT1]\r\n", 0), 0u);
 }
 
 TEST_F(Hostile, ModelCountsBelowOneOrBeyondTheCapMatchNothing)
