@@ -120,16 +120,13 @@ def written(*ports, win_ini=WIN_INI):
     return added(win_ini, *[port_section(p) for p in ports], SUBSTITUTIONS)
 
 
-def padded(result_size):
-    """A WIN.INI that the usual run on LPT1 makes `result_size` bytes long."""
-    grow = result_size - len(written("LPT1"))
-    return WIN_INI + b";" + b"x" * (grow - 3) + b"\r\n"
+def padded(size):  # a WIN.INI that the usual run on LPT1 makes `size` bytes long
+    return WIN_INI + b";" + b"x" * (size - len(written("LPT1")) - 3) + b"\r\n"
 
 
-def over_limit(win_ini):
-    """A run whose WIN.INI would pass Windows 9x's 64 KB: refused, saying so."""
-    return Case(drive98(win_ini=win_ini), report=FAILURE,
-                err="would be %d bytes, more than the 65536 bytes" % len(written("LPT1", win_ini=win_ini)))
+def over_limit(win_ini):  # refused, with the size the file would have had
+    err = "would be %d bytes, more than the 65536 bytes" % len(written("LPT1", win_ini=win_ini))
+    return Case(drive98(win_ini=win_ini), report=FAILURE, err=err)
 
 
 def national(acp, encoding, library, oem, kit, model, drivers, font, shown, report, kit_at=None):
