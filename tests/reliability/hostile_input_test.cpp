@@ -4,6 +4,7 @@
 // stated there.
 #include "install/install_run.h"
 #include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/profile/document.h"
 #include "setup/setup_file.h"
 #include "test_prefix.h"
@@ -329,6 +330,20 @@ TEST_F(Hostile, AtMost65534SoftFontsAreRegistered)
         EXPECT_FALSE(doc.FindKey("PostScript,LPT1", "softfont65535", &kv)) << total;
         EXPECT_EQ(doc.SectionLines("PostScript,LPT1", true).size(), 65535u) << total;
     }
+}
+
+// Where a Windows 9x drive refuses a WIN.INI above 64 KB, reads "+1" as 0
+// and adds a blank line before a new section (win9x_drive.win_ini_*,
+// model_count_plus), a prefix answers as Wine.
+TEST_F(Hostile, APrefixKeepsWinesAnswersWhereWindows9xDiffers)
+{
+    const std::string above = kWinIni + (";" + std::string(host::kWin9xProfileLimit, 'x')) + "\r\n";
+    prefix.WriteWinIni(above);
+    prefix.AddPrinter("P", "Kit PS", "LPT1:");
+    prefix.WriteKit(Kit("+1"));
+    EXPECT_EQ(Run(), 1);
+    ExpectInstalled();
+    EXPECT_EQ(prefix.ReadWinIni().rfind(above + "[PostScript,LPT1]\r\n", 0), 0u);
 }
 
 TEST_F(Hostile, ModelCountsBelowOneOrBeyondTheCapMatchNothing)

@@ -57,6 +57,14 @@ def port_section(port, windows="C:\\WINDOWS"):
 SUBSTITUTIONS = b"[Pscript TrueType Substitutions]\r\nArial=Kit Sans\r\n"
 
 
+def added(before, *sections):
+    """A file with sections added as Windows 95/98/Me adds them: a blank
+    line before each, unless it is the file's first line."""
+    for section in sections:
+        before += (b"\r\n" if before else b"") + section
+    return before
+
+
 class Case:
     def __init__(self, files, expect_win_ini=None, report=SUCCESS, err=None, env=None, drive=None,
                  win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None, library=None, shown=(), kit_at=None):
@@ -98,18 +106,27 @@ def example_drive():
     return files
 
 
-def example_sections():
+def example_sections(before):
     fonts = [b"EXSR____.PFM", b"EXSB____.PFM", b"EXSI____.PFM", b"EXSBI___.PFM", b"EXMR____.PFM", b"EXMB____.PFM"]
-    out = b""
+    sections = []
     for port in (b"FILE", b"LPT1"):  # the order the drive's registry holds the printers in
-        out += b"[PostScript," + port + b"]\r\nSoftfonts=6\r\n"
-        out += b"".join(b"softfont%d=C:\\WINDOWS\\SYSTEM\\%s\r\n" % (i + 1, f) for i, f in enumerate(fonts))
-    return out + (b"[Pscript TrueType Substitutions]\r\nArial=Example Sans\r\nArial Bold=Example Sans Bold\r\n"
-                  b"Times New Roman=Example Serif\r\nCourier New=Example Mono\r\n")
+        sections.append(b"[PostScript," + port + b"]\r\nSoftfonts=6\r\n" +
+                        b"".join(b"softfont%d=C:\\WINDOWS\\SYSTEM\\%s\r\n" % (i + 1, f) for i, f in enumerate(fonts)))
+    return added(before, *sections, b"[Pscript TrueType Substitutions]\r\nArial=Example Sans\r\n"
+                 b"Arial Bold=Example Sans Bold\r\nTimes New Roman=Example Serif\r\nCourier New=Example Mono\r\n")
 
 
-def written(*ports):
-    return WIN_INI + b"".join(port_section(p) for p in ports) + SUBSTITUTIONS
+def written(*ports, win_ini=WIN_INI):
+    return added(win_ini, *[port_section(p) for p in ports], SUBSTITUTIONS)
+
+
+def padded(size):  # a WIN.INI that the usual run on LPT1 makes `size` bytes long
+    return WIN_INI + b";" + b"x" * (size - len(written("LPT1")) - 3) + b"\r\n"
+
+
+def over_limit(win_ini):  # refused, with the size the file would have had
+    err = "would be %d bytes, more than the 65536 bytes" % len(written("LPT1", win_ini=win_ini))
+    return Case(drive98(win_ini=win_ini), report=FAILURE, err=err)
 
 
 def national(acp, encoding, library, oem, kit, model, drivers, font, shown, report, kit_at=None):
@@ -122,8 +139,8 @@ def national(acp, encoding, library, oem, kit, model, drivers, font, shown, repo
                "[Pscript TrueType Substitutions]\r\nArial=%s\r\n" % (oem, kit, model, font)).encode(encoding)
     reg = printers(*drivers) + '[System\\CurrentControlSet\\Control\\Nls\\Codepage]\n"ACP"="%d"\n' % acp
     ports = [port.rstrip(":") for _, driver, port in drivers if driver == model]
-    expect = (win_ini + b"".join(port_section(p) for p in ports) +
-              b"[Pscript TrueType Substitutions]\r\nArial=" + font.encode(encoding) + b"\r\n") if ports else None
+    expect = added(win_ini, *[port_section(p) for p in ports],
+                   b"[Pscript TrueType Substitutions]\r\nArial=" + font.encode(encoding) + b"\r\n") if ports else None
     return Case(drive98(reg, win_ini, encoding=encoding), expect, report=report, kit=kit_ini, library=library,
                 shown=shown, kit_at=kit_at)
 
@@ -135,7 +152,7 @@ JAPANESE_QUESTION = ["[pfmsetup] 日本プリンタ ソフト表示キット フ
 
 CASES = {
     # The example drive and kit, as examples/run.sh runs them.
-    "example_drive": Case(example_drive(), lambda before: before + example_sections(), kit=os.path.join(REPO, "examples", "kit", "pfmsetup.ini")),
+    "example_drive": Case(example_drive(), example_sections, kit=os.path.join(REPO, "examples", "kit", "pfmsetup.ini")),
     # Printers come in the order the file holds them, not sorted by name.
     "enumeration_order": Case(
         drive98(printers(("Zeta", "Kit PS", "LPT3:"), ("alpha", "Other PS", "LPT1:"), ("Mid", "Kit PS", "LPT2:"),
@@ -150,7 +167,7 @@ CASES = {
     "windir_named": Case(
         {"MSDOS.SYS": MSDOS_SYS.replace(b"C:\\WINDOWS", b"C:\\Win98"),
          "WIN98/SYSTEM.DAT": registry(VERSION_98SE + printers(("P", "Kit PS", "LPT1:"))), "WIN98/WIN.INI": WIN_INI},
-        WIN_INI + port_section("LPT1", "C:\\Win98") + SUBSTITUTIONS, win_ini_path="WIN98/WIN.INI"),
+        added(WIN_INI, port_section("LPT1", "C:\\Win98"), SUBSTITUTIONS), win_ini_path="WIN98/WIN.INI"),
     # Where MSDOS.SYS is absent, binary, too large or names no WinDir: C:\WINDOWS.
     "no_msdos_sys": Case(drive98(msdos=None), written("LPT1")),
     "msdos_sys_binary": Case(drive98(msdos=b"\xeb\x3c\x90MSDOS5.0\x00\x02" * 40), written("LPT1")),
@@ -158,7 +175,7 @@ CASES = {
     "msdos_sys_no_paths": Case(drive98(msdos=b"[Options]\r\nBootGUI=1\r\n"), written("LPT1")),
     # No win.ini yet: it is made as WIN.INI.
     "no_win_ini": Case({k: v for k, v in drive98().items() if k != "WINDOWS/WIN.INI"},
-                       port_section("LPT1") + SUBSTITUTIONS),
+                       added(b"", port_section("LPT1"), SUBSTITUTIONS)),
     # Versions of the family; a code page the host does not know reads as 1252.
     "windows_95": Case(drive98(reg=printers(("P", "Kit PS", "LPT1:")) + VERSION_98SE.replace("4.10.2222", "4.00.950")),
                        written("LPT1")),
@@ -223,6 +240,16 @@ CASES = {
     "nt_drive": Case({"WINDOWS/system32/config/SYSTEM": b"regf", "WINDOWS/WIN.INI": WIN_INI}, report=FAILURE,
                      err="Windows NT"),
     "no_matching_printer": Case(drive98(printers(("P", "Unknown PS", "LPT1:"))), report=FAILURE),
+    # Windows 9x reads 64 KB of WIN.INI: a result of 65536 bytes lands, one
+    # byte more is refused, as is any run on a WIN.INI already above it.
+    "win_ini_at_limit": Case(drive98(win_ini=padded(65536)), written("LPT1", win_ini=padded(65536))),
+    "win_ini_above_limit": over_limit(padded(65537)),
+    "win_ini_already_above": over_limit(WIN_INI + b";" + b"x" * 66000 + b"\r\n"),
+    # Windows 9x's answers: "+2" reads as 0 models; a new section follows a
+    # blank line, one only, also after a last line that had no line end.
+    "model_count_plus": Case(drive98(), report=FAILURE, kit=KIT.replace(b"NumberOfModel=2", b"NumberOfModel=+2")),
+    "win_ini_ends_blank": Case(drive98(win_ini=WIN_INI + b"\r\n"), written("LPT1")),
+    "win_ini_no_last_line_end": Case(drive98(win_ini=WIN_INI[:-2]), written("LPT1")),
     # The read-only attribute (a drive mounted on Linux shows it as a file
     # without write permission): the failure report, the file unchanged.
     "read_only_win_ini": Case(drive98(), report=FAILURE, modes={"WINDOWS/WIN.INI": 0o444}),

@@ -244,6 +244,11 @@ IMAGE_CASES = {
     "system_dat_not_creg": from_drive_case("system_dat_not_creg"),
     "nt_drive": from_drive_case("nt_drive"),
     "read_only_attribute": from_drive_case("read_only_win_ini"),
+    "win_ini_at_limit": from_drive_case("win_ini_at_limit"),
+    "win_ini_above_limit": from_drive_case("win_ini_above_limit"),
+    "win_ini_already_above": from_drive_case("win_ini_already_above"),
+    "model_count_plus": from_drive_case("model_count_plus"),
+    "win_ini_ends_blank": from_drive_case("win_ini_ends_blank"),
     # SYSTEM.DAT is read through a copy that is never a file on disk.
     "no_temporary_folder": example(env={"TMPDIR": "/nonexistent"}),
     # Bad input: one line naming the image and the reason, the failure

@@ -130,13 +130,15 @@ UINT IntValue(LPCSTR section, LPCSTR key, INT def, LPCSTR file)
 {
     // The value is read as a text of at most 29 characters, then as an
     // integer: white space, a sign, a 0x, 0o or 0b prefix, digits up to the
-    // first that does not belong, wrapping at 32 bits.
+    // first that does not belong, wrapping at 32 bits. Windows 95/98/Me
+    // take no '+' for a sign (dialect.h).
     char text[30];
     if (GetString(section, key, "", text, sizeof text, file) == 0) return static_cast<UINT>(def);
     const char *p = text;
     while (*p && static_cast<unsigned char>(*p) <= ' ') ++p;
     bool minus = false;
     if (*p == '+') {
+        if (host::Installation::Current().Dialect().plus_sign_reads_as_zero) return 0;
         ++p;
     } else if (*p == '-') {
         minus = true;

@@ -31,6 +31,18 @@ std::unique_ptr<Installation> Open()
     return OpenWinePrefix(WinePrefixRoot());
 }
 
+ProfileDialect DialectOf(InstallationKind kind)
+{
+    ProfileDialect dialect;
+    if (kind == InstallationKind::kWinePrefix) return dialect;
+    // Windows 95/98/Me, as Wine's conformance tests of the profile calls
+    // recorded them on those systems (docs/host-layer.md).
+    dialect.plus_sign_reads_as_zero = true;
+    dialect.blank_line_before_new_section = true;
+    dialect.largest_file = kWin9xProfileLimit;
+    return dialect;
+}
+
 }  // namespace
 
 Installation &Installation::Current()
@@ -66,7 +78,10 @@ void Installation::Reset()
 }
 
 Installation::Installation(InstallationKind kind, std::string root)
-    : kind_(kind), root_(std::move(root)), system_profile_(std::make_unique<SystemProfile>(profiles_))
+    : kind_(kind),
+      dialect_(DialectOf(kind)),
+      root_(std::move(root)),
+      system_profile_(std::make_unique<SystemProfile>(profiles_, dialect_))
 {
 }
 

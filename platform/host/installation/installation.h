@@ -24,11 +24,13 @@
 
 #include "platform/host/text/code_page.h"
 #include "platform/host/profile/cache.h"
+#include "platform/host/profile/dialect.h"
 #include "platform/host/installation/profile_paths.h"
 #include "platform/host/registry/hive.h"
 #include "platform/host/installation/system_profile.h"
 #include "platform/host/win32_api.h"
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +38,11 @@
 namespace host {
 
 enum class InstallationKind { kWinePrefix, kWin9xDrive, kWin9xImage };
+
+// The most of an INI file that Windows 95/98/Me read: their profile code,
+// that of the 16-bit kernel they inherit from Windows 3.x, ignores what
+// lies beyond 64 KB (Microsoft Knowledge Base Q78346, Q230194).
+constexpr std::size_t kWin9xProfileLimit = 65536;
 
 class DriveFiles;
 
@@ -58,6 +65,10 @@ public:
     virtual ~Installation();
 
     InstallationKind Kind() const { return kind_; }
+    // How the installation's family reads and writes profile files where
+    // the families differ: Wine's rules for a prefix, Windows 95/98/Me's
+    // for a drive or an image.
+    const ProfileDialect &Dialect() const { return dialect_; }
     // The prefix folder, or the drive's root folder, as the user named it.
     const std::string &Root() const { return root_; }
     // Whether the installation's layout was found (it was reported if not).
@@ -116,6 +127,7 @@ protected:
 
 private:
     InstallationKind kind_;
+    ProfileDialect dialect_;
     std::string root_;
     bool usable_ = true;
     bool reported_ = false;

@@ -5,6 +5,7 @@
 #include "platform/host/installation/windows_paths.h"
 #include "platform/host/installation/installation.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace host {
@@ -66,6 +67,7 @@ bool SystemProfile::Begin()
         return false;
     }
     auto document = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
+    document->FollowDialect(dialect_);
     path_ = std::move(*path);
     folder_ = path_.substr(0, path_.rfind('/'));
     taken_ = std::move(taken);
@@ -106,8 +108,25 @@ bool SystemProfile::Write(const char *section, const char *key, const char *valu
     return true;
 }
 
+bool SystemProfile::FitsLimit() const
+{
+    if (dialect_.largest_file == 0) return true;
+    std::size_t size = 0;
+    document_->SerializeTo([&size](std::string_view piece) { size += piece.size(); });
+    if (size <= dialect_.largest_file) return true;
+    // The system would read part of it and lose what follows (a printer's
+    // fonts, [devices] itself): better the file as it was, and a word why.
+    Installation &installation = Installation::Current();
+    std::fprintf(stderr,
+                 "pfmsetup: %s of the Windows installation at %s would be %zu bytes, more than the %zu bytes "
+                 "that Windows 95/98/Me reads of it; it was left as it was\n",
+                 installation.SystemProfileName().c_str(), installation.Root().c_str(), size, dialect_.largest_file);
+    return false;
+}
+
 bool SystemProfile::WriteOut()
 {
+    if (!FitsLimit()) return false;
     std::string why;
     bool ok = taken_->Commit([this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); },
                              &why);

@@ -18,6 +18,7 @@
 
 #include "platform/host/drives/drive_files.h"
 #include "platform/host/profile/cache.h"
+#include "platform/host/profile/dialect.h"
 #include "platform/host/profile/document.h"
 
 #include <memory>
@@ -30,7 +31,9 @@ class SystemProfile {
 public:
     // The system profile of the installation whose parsed files `profiles`
     // holds: the copy this process replaces is dropped from it at once.
-    explicit SystemProfile(ProfileCache &profiles) : profiles_(profiles) {}
+    // It is written by the rules of `dialect`, and never larger than the
+    // dialect's largest file.
+    SystemProfile(ProfileCache &profiles, const ProfileDialect &dialect) : profiles_(profiles), dialect_(dialect) {}
     ~SystemProfile();
     SystemProfile(const SystemProfile &) = delete;
     SystemProfile &operator=(const SystemProfile &) = delete;
@@ -42,7 +45,8 @@ public:
 
     // Writes pending changes to disk; true when there were none or they are
     // now on disk, false (with nothing written) when the copy was abandoned
-    // since the last flush. Never throws.
+    // since the last flush, or would be larger than the dialect allows
+    // (said in one line on standard error). Never throws.
     bool Flush();
 
     // Drops the copy and its lock, without writing it: memory ran out.
@@ -61,7 +65,11 @@ private:
     bool WriteOut();
     void Release();
 
+    // Whether the copy fits the dialect's largest file; says why not.
+    bool FitsLimit() const;
+
     ProfileCache &profiles_;
+    const ProfileDialect dialect_;
     bool held_ = false;
     unsigned long hold_generation_ = 0;
     bool dirty_ = false;

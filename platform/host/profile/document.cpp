@@ -27,7 +27,9 @@
 //   entry ("name=value"), a bare line (text without '=', found as a key
 //   with no value) or blank.
 // - A new key goes after the last line of its section that is not blank; a
-//   new section at the end of the file; both with CR LF. A key written
+//   new section at the end of the file; both with CR LF. Where the
+//   installation's family asks for it (dialect.h), a blank line parts a
+//   new section from the line before it. A key written
 //   again keeps its spelling; a value the same as before changes nothing.
 // - Deleting a key deletes its first line in the first section of that
 //   name that has it; a later line of the same name is then the key read.
@@ -267,27 +269,40 @@ ProfileDocument::Line ProfileDocument::MakeLine(std::string_view text, Line::End
     return line;
 }
 
-// The file's last line gets a line end before anything is added after it.
-void ProfileDocument::EndLastLine()
+ProfileDocument::Line *ProfileDocument::LastLine(Section **holder)
 {
     for (std::size_t i = sections_.size(); i-- > 0;) {
         Section &s = sections_[i];
         if (s.dead) continue;
+        *holder = &s;
         for (std::size_t k = s.lines.size(); k-- > 0;) {
-            if (s.lines[k].dead) continue;
-            if (s.lines[k].end == Line::kEndNone) s.lines[k].end = Line::kEndCrLf;
-            return;
+            if (!s.lines[k].dead) return &s.lines[k];
         }
-        if (s.has_header) {
-            if (s.header.end == Line::kEndNone) s.header.end = Line::kEndCrLf;
-            return;
-        }
+        if (s.has_header) return &s.header;
     }
+    return nullptr;
+}
+
+// The file's last line gets a line end before anything is added after it.
+void ProfileDocument::EndLastLine()
+{
+    Section *holder = nullptr;
+    Line *last = LastLine(&holder);
+    if (last && last->end == Line::kEndNone) last->end = Line::kEndCrLf;
 }
 
 ProfileDocument::Section *ProfileDocument::AddSection(std::string_view name)
 {
     EndLastLine();
+    Section *holder = nullptr;
+    const Line *last = LastLine(&holder);
+    if (blank_line_before_new_section_ && last && last->kind != Line::kBlank) {
+        // The blank line ends the section before, as a blank line read
+        // from a file does: keys added to that section go before it.
+        Line blank = MakeLine(std::string_view(), Line::kEndCrLf);
+        blank.edited = true;
+        holder->lines.push_back(blank);
+    }
     std::string header;
     header.reserve(name.size() + 2);
     header += '[';

@@ -11,6 +11,7 @@
 #ifndef PFMSETUP_PLATFORM_HOST_PROFILE_DOCUMENT_H
 #define PFMSETUP_PLATFORM_HOST_PROFILE_DOCUMENT_H
 
+#include "platform/host/profile/dialect.h"
 #include "platform/host/profile/key_index.h"
 #include "platform/host/profile/line.h"
 #include "platform/host/profile/section_index.h"
@@ -66,7 +67,12 @@ public:
     // form no named section).
     std::vector<std::string_view> SectionNames() const;
 
-    // Writes, with the platform's placement rules.
+    // Writes, with the platform's placement rules and those of `dialect`
+    // where the family it names differs.
+    void FollowDialect(const ProfileDialect &dialect)
+    {
+        blank_line_before_new_section_ = dialect.blank_line_before_new_section;
+    }
     void SetValue(std::string_view section, std::string_view key, std::string_view value);
     bool DeleteKey(std::string_view section, std::string_view key);
     bool DeleteSection(std::string_view section);
@@ -94,6 +100,9 @@ private:
     // Gives a line the text "key=value": over its old text where `reuse`
     // and the new text fits, else at the arena's end.
     void SetEntryText(Line &line, std::string_view key, std::string_view value, bool reuse);
+    // The file's last line, and the section that holds it; null when the
+    // file has no line.
+    Line *LastLine(Section **holder);
     void EndLastLine();
     Section *AddSection(std::string_view name);
 
@@ -108,6 +117,7 @@ private:
     std::string raw_;    // original bytes of an encoded file
     std::vector<Section> sections_;
     ProfileSectionIndex section_index_;
+    bool blank_line_before_new_section_ = false;
 };
 
 }  // namespace host
