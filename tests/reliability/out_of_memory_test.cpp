@@ -9,7 +9,7 @@
 #include "run_program.h"
 #include "test_prefix.h"
 
-#include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,9 @@
 // are the message boxes that copies of the program show now, kept in the
 // table of shown boxes (window_table.h). A window handle stands for one
 // entry of that table; bringing the window forward asks its owner to show
-// the box again, with a bell.
+// the box again, with a bell. The host has no windows that read win.ini,
+// so the broadcast that the system profile changed reaches nobody and
+// succeeds.
 #include <stdint.h>
 
 #include <string>
@@ -102,4 +104,10 @@ BOOL ShowWindow(HWND window, int show)
 BOOL SetForegroundWindow(HWND window)
 {
     return host::AnswerOnOutOfMemory(FALSE, [&] { return BringForward(window); });
+}
+
+LRESULT SendMessageTimeoutA(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR result)
+{
+    if (result) *result = 0;
+    return 1;
 }

@@ -6,7 +6,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
-#include "platform/host/installation/ansi_code_page.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/text/utf8.h"
 
 namespace host {

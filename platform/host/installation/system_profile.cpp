@@ -52,17 +52,16 @@ const ProfileDocument *SystemProfile::Pending(const std::string &unix_path) cons
 bool SystemProfile::Begin()
 {
     if (held_) return true;
-    Installation &installation = Installation::Current();
-    std::optional<std::string> path = UnixPathOf(installation.SystemProfileName());
+    std::optional<std::string> path = UnixPathOf(installation_, installation_.SystemProfileName());
     if (!path) {
-        installation.ReportUnusable("it has no drive C: with a Windows folder");
+        installation_.ReportUnusable("it has no drive C: with a Windows folder");
         return false;
     }
     std::string bytes, why;
     bool existed = false;
     std::unique_ptr<FileReplacement> taken = FilesOf(*path).BeginReplace(*path, &bytes, &existed, &why);
     if (!taken) {
-        if (!why.empty()) installation.ReportUnusable(why.c_str());
+        if (!why.empty()) installation_.ReportUnusable(why.c_str());
         return false;
     }
     auto document = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
@@ -112,7 +111,7 @@ bool SystemProfile::WriteOut()
     bool ok = taken_->Commit([this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); },
                              &why);
     if (!ok) {
-        if (!why.empty()) Installation::Current().ReportUnusable(why.c_str());
+        if (!why.empty()) installation_.ReportUnusable(why.c_str());
         return false;
     }
     profiles_.Forget(path_);

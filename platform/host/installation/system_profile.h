@@ -6,15 +6,15 @@
 // copy in its place, then lets it go. On a host folder that is a lock on
 // the Windows folder and a temporary file renamed over win.ini
 // (permissions and owner kept); in a disk image, the replacement that
-// fat_image_drive.h describes. What is still pending when the process ends
+// fat_volume.h describes. What is still pending when the process ends
 // is flushed then. A crash at any point leaves either the old file or the
 // new one, whole (in an image, after the next run's repair).
 //
 // When memory runs out in any host operation, the copy is abandoned: the
 // run's writes until the next flush are refused and that flush fails, so
 // win.ini never gets part of a run that could not hold its data.
-#ifndef PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
-#define PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
+#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_SYSTEM_PROFILE_H
+#define PFMSETUP_PLATFORM_HOST_INSTALLATION_SYSTEM_PROFILE_H
 
 #include "platform/host/drives/drive_files.h"
 #include "platform/host/profile/cache.h"
@@ -26,11 +26,17 @@
 
 namespace host {
 
+class Installation;
+
 class SystemProfile {
 public:
-    // The system profile of the installation whose parsed files `profiles`
-    // holds: the copy this process replaces is dropped from it at once.
-    explicit SystemProfile(ProfileCache &profiles) : profiles_(profiles) {}
+    // The system profile of `installation`, which owns this object and
+    // whose parsed files `profiles` holds: the copy this process replaces
+    // is dropped from it at once.
+    SystemProfile(Installation &installation, ProfileCache &profiles)
+        : installation_(installation), profiles_(profiles)
+    {
+    }
     ~SystemProfile();
     SystemProfile(const SystemProfile &) = delete;
     SystemProfile &operator=(const SystemProfile &) = delete;
@@ -61,6 +67,7 @@ private:
     bool WriteOut();
     void Release();
 
+    Installation &installation_;
     ProfileCache &profiles_;
     bool held_ = false;
     unsigned long hold_generation_ = 0;
