@@ -5,6 +5,7 @@
 #include "platform/host/text/code_page.h"
 #include "platform/host/libraries/pe_strings.h"
 #include "platform/platform.h"
+#include "test_prefix.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,10 @@ using pfmtest::Hex;
 // lstrcmpA and LoadStringA's copy use.
 TEST(CodePage, TheInstallationsCodePageIsTheOneInUse)
 {
+    // A prefix of its own, whose registry names no code page: never the
+    // developer's WINEPREFIX or ~/.wine.
+    pfmtest::TempPrefix prefix;
+    prefix.Enter();
     EXPECT_EQ(host::AnsiCodePage().Number(), 1252u);
     char buffer[16];
     host::SetAnsiCodePage(932);

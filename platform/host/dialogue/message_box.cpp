@@ -113,7 +113,8 @@ struct Box {
     size_t default_button = 0;
 };
 
-void ShowBox(const Box &box)
+// Prints the box's caption, text and buttons, and asks for the answer.
+void PrintBoxLines(const Box &box)
 {
     Write(box.caption_line + box.text_lines + box.buttons_line);
 }
@@ -197,7 +198,7 @@ struct InputReader {
 // The box as lines on standard output, answered by lines on standard input.
 int AskByLines(const Box &box, int raise_fd)
 {
-    ShowBox(box);
+    PrintBoxLines(box);
     bool echo = !isatty(0);
     InputReader input;
     for (;;) {
@@ -205,7 +206,7 @@ int AskByLines(const Box &box, int raise_fd)
         Event event = input.Next(raise_fd, &line);
         if (event == Event::Raise) {
             Write("\a\n");
-            ShowBox(box);
+            PrintBoxLines(box);
             continue;
         }
         if (event == Event::End) {
@@ -225,7 +226,9 @@ int AskByLines(const Box &box, int raise_fd)
 
 namespace {
 
-int ShowBox(LPCSTR text, LPCSTR caption, UINT style)
+// The box entered in the table of shown boxes while it waits: a dialog box
+// on a terminal, else lines. The answer is the chosen button's id.
+int ShowAndAsk(LPCSTR text, LPCSTR caption, UINT style)
 {
     Box box;
     box.buttons = ButtonsOf(style);
@@ -282,5 +285,5 @@ int ShowBox(LPCSTR text, LPCSTR caption, UINT style)
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
 {
     (void)owner;  // boxes on the terminal have no owner window to block
-    return host::AnswerOnOutOfMemory(0, [&] { return ShowBox(text, caption, style); });
+    return host::AnswerOnOutOfMemory(0, [&] { return ShowAndAsk(text, caption, style); });
 }

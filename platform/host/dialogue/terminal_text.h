@@ -1,6 +1,6 @@
 // Texts of the installation's code page as the terminal shows them.
-#ifndef PFMSETUP_PLATFORM_HOST_TERMINAL_TEXT_H
-#define PFMSETUP_PLATFORM_HOST_TERMINAL_TEXT_H
+#ifndef PFMSETUP_PLATFORM_HOST_DIALOGUE_TERMINAL_TEXT_H
+#define PFMSETUP_PLATFORM_HOST_DIALOGUE_TERMINAL_TEXT_H
 
 #include <string>
 #include <string_view>
