@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/host/text/cp1252.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/win32_api.h"
 #include "platform/host/dialogue/window_table.h"
@@ -76,8 +77,11 @@ HWND FindWindowA(LPCSTR class_name, LPCSTR title)
 {
     return host::AnswerOnOutOfMemory(static_cast<HWND>(nullptr), [&]() -> HWND {
         if (class_name && !IsDialogClass(class_name)) return nullptr;
+        // Titles compare without letter case by the rules of the
+        // installation's code page.
+        const host::CodePage &code_page = host::AnsiCodePage();
         for (const host::BoxEntry &entry : host::LiveBoxEntries()) {
-            if (!title || host::EqualsNoCase(entry.caption, title)) return HandleFor(entry.name);
+            if (!title || code_page.EqualsNoCase(entry.caption, title)) return HandleFor(entry.name);
         }
         return nullptr;
     });

@@ -1,6 +1,6 @@
 #include "platform/host/installation/system_profile.h"
 
-#include "platform/host/text/cp1252.h"
+#include "platform/host/text/code_page.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/installation/windows_paths.h"
 #include "platform/host/installation/installation.h"
@@ -40,11 +40,14 @@ const ProfileDocument *SystemProfile::Pending(const std::string &unix_path) cons
 {
     if (!held_) return nullptr;
     if (unix_path == path_) return document_.get();
-    // The same file by any spelling of its name.
+    // The same file by any spelling of its name, letter case compared as
+    // the installation's names are (FindNoCase).
     std::size_t slash = unix_path.rfind('/');
     if (slash == std::string::npos || unix_path.compare(0, slash, folder_) != 0 || slash != folder_.size())
         return nullptr;
-    if (!EqualsNoCase(std::string_view(unix_path).substr(slash + 1), std::string_view(path_).substr(slash + 1)))
+    const CodePage &code_page = installation_.Texts();
+    if (!code_page.EqualsNoCase(code_page.FromUtf8(std::string_view(unix_path).substr(slash + 1)),
+                                code_page.FromUtf8(std::string_view(path_).substr(slash + 1))))
         return nullptr;
     return document_.get();
 }
