@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/host/installation/installation.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/dialogue/terminal_dialog.h"
 #include "platform/host/dialogue/terminal_text.h"
@@ -238,6 +239,8 @@ int ShowAndAsk(LPCSTR text, LPCSTR caption, UINT style)
     size_t def = (style & kDefaultMask) >> 8;
     box.default_button = def < count ? def : 0;
 
+    // The texts are in the installation's code page.
+    const host::CodePage &code_page = host::AnsiCodePage();
     const char *shown_caption = caption ? caption : "Error";
     std::vector<std::string_view> text_lines = SplitLines(text ? text : "");
     host::ShownBox shown;
@@ -247,8 +250,8 @@ int ShowAndAsk(LPCSTR text, LPCSTR caption, UINT style)
     // get the lines, unchanged.
     if (isatty(0) && isatty(1)) {
         host::TerminalDialog dialog;
-        dialog.title = host::TerminalText(shown_caption);
-        for (std::string_view line : text_lines) dialog.lines.push_back(host::TerminalText(line));
+        dialog.title = host::TerminalText(shown_caption, code_page);
+        for (std::string_view line : text_lines) dialog.lines.push_back(host::TerminalText(line, code_page));
         dialog.sign = IconSign(style);
         for (size_t i = 0; i < count; ++i) dialog.buttons.push_back({buttons[i].label, buttons[i].id});
         dialog.focus = box.default_button;
@@ -261,9 +264,9 @@ int ShowAndAsk(LPCSTR text, LPCSTR caption, UINT style)
         }
     }
 
-    box.caption_line = "[pfmsetup] " + host::TerminalText(shown_caption) + "\n";
+    box.caption_line = "[pfmsetup] " + host::TerminalText(shown_caption, code_page) + "\n";
     std::string prefix = std::string("(") + IconWord(style) + ") ";
-    for (std::string_view line : text_lines) box.text_lines += prefix + host::TerminalText(line) + "\n";
+    for (std::string_view line : text_lines) box.text_lines += prefix + host::TerminalText(line, code_page) + "\n";
     box.hint_line = "answers: ";
     for (size_t i = 0; i < count; ++i) {
         if (i) box.buttons_line += " ";
