@@ -13,11 +13,13 @@ struct Registered {
     DriveFiles *files;
 };
 
-// The newest registration first.
+// The newest registration first. Never destroyed: a provider may take its
+// files back while the process ends (the installation goes with the other
+// statics), after a list destroyed in turn would be gone.
 std::vector<Registered> &Registrations()
 {
-    static std::vector<Registered> registered;
-    return registered;
+    static auto *registered = new std::vector<Registered>;
+    return *registered;
 }
 
 }  // namespace
