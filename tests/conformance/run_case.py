@@ -249,10 +249,18 @@ def read_file(path):
         return None
 
 
+# Wine takes its ANSI code page from the locale it runs in, and writes it to
+# the prefix's registry (ACP), where the host reads it: a case with a code
+# page runs Wine in a locale of that code page (Unix need not have it).
+LOCALES = {"1251": "ru_RU.UTF-8", "932": "ja_JP.UTF-8"}
+wine_locale = {}
+
+
 def set_code_page(prefix, number):
     """Names the ANSI code page in the prefix's registry, through Wine's own
     tool, and waits until system.reg holds it."""
     env = wine_env(prefix)
+    env.update(wine_locale)
     key = "HKLM\\System\\CurrentControlSet\\Control\\Nls\\CodePage"
     for cmd in (["wine", "reg", "add", key, "/v", "ACP", "/d", number, "/f"], ["wineserver", "-w"]):
         r = run(cmd, env=env, timeout=240)
@@ -262,6 +270,7 @@ def set_code_page(prefix, number):
 
 def run_wine(exe, prefix, cwd, script_path):
     env = wine_env(prefix)
+    env.update(wine_locale)
     r = run(["wine", exe, script_path], env=env, cwd=cwd)
     run(["wineserver", "-w"], env=env)
     return r
@@ -366,6 +375,11 @@ def main():
         ap.error("a case and --exe are needed")
 
     case = Case(args.case)
+    if case.code_page:
+        if case.code_page not in LOCALES:
+            raise CaseError("no locale known for code page " + case.code_page)
+        locale = LOCALES[case.code_page]
+        wine_locale.update({"LANG": locale, "LC_ALL": locale})
     name = os.path.splitext(os.path.basename(args.case))[0]
     work = args.work or os.path.join(tempfile.gettempdir(), "pfm-conformance-" + name)
     if os.path.exists(work):

@@ -87,6 +87,7 @@ class Case:
         self.equality_only = False  # lstrcmpA: compare "equal or not", report the signs
         self.known = None        # why the host may answer otherwise (printed, not failed)
         self.display = False     # the probe makes a window: Wine runs on a virtual X display
+        self.locale = None       # the locale Wine runs in (its ANSI code page)
 
 
 def case_printers(c):
@@ -314,11 +315,14 @@ def case_cwd_too_long(c):
 CODE_PAGE_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Nls\\CodePage"
 
 
-def code_page_case(number, args):
-    """A case in a prefix whose registry names the ANSI code page NUMBER;
-    the probe says which code page took effect before it answers."""
+def code_page_case(number, locale, args):
+    """A case in a prefix whose registry names the ANSI code page NUMBER.
+    Wine takes its code page from the locale it runs in (Unix need not have
+    it) and writes it to the registry; the host reads it there. The probe
+    says which code page took effect before it answers."""
     def build(c):
         c.commands.append(["reg", "add", CODE_PAGE_KEY, "/v", "ACP", "/d", str(number), "/f"])
+        c.locale = locale
         c.args = args
         c.display = True
     return build
@@ -405,8 +409,8 @@ CASES = {
     "cwd_too_long": case_cwd_too_long,
     "lstrcmp_pairs": case_lstrcmp,
     "lstrcmp_bytes": case_lstrcmp_bytes,
-    "findwindow_cp1251": code_page_case(1251, FIND_1251),
-    "findwindow_cp932": code_page_case(932, FIND_932),
+    "findwindow_cp1251": code_page_case(1251, "ru_RU.UTF-8", FIND_1251),
+    "findwindow_cp932": code_page_case(932, "ja_JP.UTF-8", FIND_932),
 }
 
 
@@ -452,6 +456,8 @@ def run_case(args):
     host_prefix = os.path.join(work, "host-prefix")
     copy_prefix(args.template, wine_prefix)
     env = wine_env(wine_prefix)
+    if c.locale:
+        env.update({"LANG": c.locale, "LC_ALL": c.locale})
 
     for i, (suffix, data) in enumerate(c.reg_files):
         path = os.path.join(work, "import%d%s" % (i, suffix))

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/text/code_page.h"
 #include "platform/host/text/cp1252.h"
+#include "platform/host/text/unicode_case.h"
 #include "platform/host/installation/installation.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/win32_api.h"
@@ -56,6 +58,20 @@ bool IsDialogClass(LPCSTR class_name)
     return host::EqualsNoCase(class_name, kDialogClassName);
 }
 
+// Titles compare as the platform compares them: as Unicode texts, from the
+// installation's code page, each character's letter case folded. In 1251
+// Ё meets ё; in 932 Ａ meets ａ and А meets а, but the second byte of a
+// character never folds on its own (ア and ャ, 83 41 and 83 61, stay apart).
+bool SameTitle(const host::CodePage &code_page, std::string_view a, std::string_view b)
+{
+    std::u16string x = code_page.ToUtf16(a), y = code_page.ToUtf16(b);
+    if (x.size() != y.size()) return false;
+    for (size_t i = 0; i < x.size(); ++i) {
+        if (x[i] != y[i] && host::SimpleCaseFold(x[i]) != host::SimpleCaseFold(y[i])) return false;
+    }
+    return true;
+}
+
 // The three activation operations have one effect on the terminal: the box
 // is shown again with a bell. A caller brings a window forward with all
 // three in a row, so the request goes out once per search result; the
@@ -77,11 +93,9 @@ HWND FindWindowA(LPCSTR class_name, LPCSTR title)
 {
     return host::AnswerOnOutOfMemory(static_cast<HWND>(nullptr), [&]() -> HWND {
         if (class_name && !IsDialogClass(class_name)) return nullptr;
-        // Titles compare without letter case by the rules of the
-        // installation's code page.
         const host::CodePage &code_page = host::AnsiCodePage();
         for (const host::BoxEntry &entry : host::LiveBoxEntries()) {
-            if (!title || code_page.EqualsNoCase(entry.caption, title)) return HandleFor(entry.name);
+            if (!title || SameTitle(code_page, entry.caption, title)) return HandleFor(entry.name);
         }
         return nullptr;
     });
