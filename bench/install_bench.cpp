@@ -17,7 +17,7 @@
 //   --pfm-wine-timer=EXE     the Windows timer program (wine_install_timer.exe)
 //   --pfm-quick              only the smaller scenarios (a smoke run)
 #include "install/install_run.h"
-#include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "setup/setup_file.h"
 #include "test_prefix.h"
 
@@ -290,7 +290,7 @@ int PeakChild(const char *prefix, const char *kit)
     long long before = HighWaterMark();
     BuildSetupFilePath();
     int result = InstallPrinterFonts();
-    host::ResetHostState();
+    host::Installation::Reset();
     long long after = HighWaterMark();
     std::printf("%lld %lld %d\n", before, after, result);
     return 0;
@@ -344,10 +344,10 @@ void BM_Install(benchmark::State &state, Scenario s)
     // The size of the resulting win.ini, which the floor writes, from one
     // installation before the measured ones.
     RestoreWinIni(winini, original);
-    host::ResetHostState();
+    host::Installation::Reset();
     BuildSetupFilePath();
     InstallPrinterFonts();
-    host::ResetHostState();
+    host::Installation::Reset();
     const long long result_bytes = FileSize(winini);
     const std::string kit_path = prefix.kit + "/pfmsetup.ini";
     const std::string folder = prefix.prefix + "/drive_c/windows";
@@ -355,7 +355,7 @@ void BM_Install(benchmark::State &state, Scenario s)
     Result &r = ResultFor(s);
     for (auto _ : state) {
         RestoreWinIni(winini, original);
-        host::ResetHostState();
+        host::Installation::Reset();
         // A floor right before every installation, so that both see the
         // machine in the same state.
         r.floor_runs.push_back(FloorOnce(kit_path, folder, result_bytes));
@@ -367,7 +367,7 @@ void BM_Install(benchmark::State &state, Scenario s)
         r.time_runs.push_back(seconds);
         state.SetIterationTime(seconds);
     }
-    host::ResetHostState();
+    host::Installation::Reset();
 
     r.iterations = static_cast<long>(r.time_runs.size());
     r.time_s = Median(r.time_runs);
@@ -497,10 +497,10 @@ void BM_Image(benchmark::State &state, Scenario s)
     if (!getcwd(started_in, sizeof started_in) || chdir(m.kit.c_str()) != 0) std::abort();
 
     auto install = [&] {
-        host::ResetHostState();
+        host::Installation::Reset();
         BuildSetupFilePath();
         int result = InstallPrinterFonts();
-        host::ResetHostState();
+        host::Installation::Reset();
         return result;
     };
     // The size of the resulting WIN.INI, which the floor copies.
@@ -541,7 +541,7 @@ void BM_Image(benchmark::State &state, Scenario s)
     std::string check_path = m.root + "/result.ini";
     pfmtest::WriteFile(check_path, text);
     unsetenv("WIN9X_DRIVE");
-    host::ResetHostState();
+    host::Installation::Reset();
     if (chdir(started_in) != 0) std::abort();
 
     r.iterations = static_cast<long>(r.time_runs.size());

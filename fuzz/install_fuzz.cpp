@@ -19,7 +19,7 @@
 //   win.ini is added, changed or lost, and win.ini ends with a whole line.
 #include "fuzz/fuzz_prefix.h"
 #include "install/install_run.h"
-#include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/profile/document.h"
 #include "platform/platform.h"
 #include "setup/setup_file.h"
@@ -177,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string_view setup = input.substr(0, split);
     std::string_view registry = split == std::string_view::npos ? std::string_view() : input.substr(split + sizeof kSeparator - 1);
 
-    host::ResetHostState();
+    host::Installation::Reset();
     std::string win_ini = prefix.windows + "/win.ini";
     pfmfuzz::WriteFile(prefix.kit + "/pfmsetup.ini", setup);
     pfmfuzz::WriteFile(prefix.prefix + "/system.reg", std::string(pfmfuzz::kSystemRegPrelude) + std::string(registry));
@@ -186,9 +186,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     pfmfuzz::FormSetupFilePathInKit();
     const std::set<std::string> ports = ExpectedPortSections();
     const int fonts = KitFontCount();
-    host::ResetHostState();
+    host::Installation::Reset();
     int result = InstallPrinterFonts();
-    host::ResetHostState();
+    host::Installation::Reset();
 
     std::string after = pfmfuzz::ReadFile(win_ini);
     if (ports.empty()) {

@@ -5,6 +5,7 @@
 // buffer it is given (a heap block of exactly its size).
 #include "fuzz/fuzz_prefix.h"
 #include "platform/host/libraries/pe_strings.h"
+#include "platform/host/text/code_page.h"
 #include "platform/platform.h"
 
 #include <cstdint>
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (!text) continue;
         for (int buffer_size : {1, 2, 2048}) {
             std::unique_ptr<char[]> buffer(new char[static_cast<std::size_t>(buffer_size)]);
-            int n = host::CopyStringResource(*text, buffer.get(), buffer_size);
+            int n = host::CopyStringResource(*text, buffer.get(), buffer_size, host::CodePage::ForNumber(1252));
             Check(n >= 0 && n < buffer_size && buffer[static_cast<std::size_t>(n)] == '\0', "a string copy overruns");
         }
     }

@@ -9,7 +9,7 @@
 // - the reads through the platform operations stay within the buffers they
 //   are given (every buffer is a heap block of exactly its size).
 #include "fuzz/fuzz_prefix.h"
-#include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/profile/document.h"
 #include "platform/platform.h"
 
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     std::string file = prefix.kit + "/fuzz.ini";
     pfmfuzz::WriteFile(file, bytes);
-    host::ResetHostState();
+    host::Installation::Reset();
     ReadThroughPlatform("Z:" + file, doc, choice);
 
     // Writes: a section and a key that the file has, or new ones; the

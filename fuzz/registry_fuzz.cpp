@@ -6,7 +6,7 @@
 // they are given (heap blocks of exactly the size passed) and report
 // lengths that fit them.
 #include "fuzz/fuzz_prefix.h"
-#include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/registry/wine_registry_text.h"
 #include "platform/platform.h"
 
@@ -85,10 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The same text as the prefix's system.reg, behind the usual start (so
     // that the printers key exists) and on its own.
-    host::ResetHostState();
+    host::Installation::Reset();
     pfmfuzz::WriteFile(prefix.prefix + "/system.reg", std::string(pfmfuzz::kSystemRegPrelude) + std::string(text));
     ReadPrinters();
-    host::ResetHostState();
+    host::Installation::Reset();
     pfmfuzz::WriteFile(prefix.prefix + "/system.reg", text);
     ReadPrinters();
     return 0;

@@ -94,9 +94,9 @@ typedef struct _OSVERSIONINFOA {
 
 // Profiles: the setup description file and the system profile (win.ini).
 // A file named without a folder is looked for in the Windows folder, as the
-// platform does; other names through the drives (paths.h). Names of sections and keys are trimmed and compared without
+// platform does; other names through the drives (installation/windows_paths.h). Names of sections and keys are trimmed and compared without
 // the case of ASCII letters; the first section of a name, and the first key
-// of a name in it, are the ones read (profile_document.cpp).
+// of a name in it, are the ones read (profile/document.cpp).
 //
 // GetPrivateProfileStringA: the value of a key, one pair of matching quotes
 // around it removed, cut to size - 1 bytes and NUL-terminated; its length.
@@ -137,7 +137,7 @@ DWORD GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR def, LPSTR buffer, DW
 BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value);
 
 // Registry, read only: HKEY_LOCAL_MACHINE as the installation's hive holds
-// it (Wine's system.reg, or a Windows 9x SYSTEM.DAT; registry_hive.h). Out
+// it (Wine's system.reg, or a Windows 9x SYSTEM.DAT; registry/hive.h). Out
 // of memory: ERROR_NOT_ENOUGH_MEMORY, what the platform answers for
 // STATUS_NO_MEMORY.
 //
@@ -151,12 +151,12 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY res
 // RegEnumKeyA: the name of the subkey at `index`; ERROR_NO_MORE_ITEMS past
 // the last, ERROR_MORE_DATA when the name and its NUL do not fit. The order
 // is the hive's own: Wine's sorted by name without letter case, Windows
-// 9x's the order its file's key tree holds them (registry_win9x.h).
+// 9x's the order its file's key tree holds them (registry/win9x_registry_hive.h).
 LONG RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD size);
 // RegQueryValueExA: a value's type and data as stored (strings as ANSI
 // bytes) and its size; ERROR_FILE_NOT_FOUND (type REG_NONE) when absent,
 // ERROR_MORE_DATA with the size needed when it does not fit. A string stored
-// without its NUL gets one by the hive's rule (registry_hive.h): Windows 9x
+// without its NUL gets one by the hive's rule (registry/hive.h): Windows 9x
 // counts it and requires room for it; Wine adds it only where the buffer has
 // room beyond the text.
 LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD size);

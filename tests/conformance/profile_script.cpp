@@ -19,6 +19,7 @@
 //   gps SECTION KEY DEFAULT SIZE         GetProfileStringA
 //   wps SECTION KEY VALUE                WriteProfileStringA
 //   flush                                FlushSystemProfile
+//   acp                                  the ANSI code page in use
 //
 // Output: "L<line> <op> ret=<result>" and, for reads, buf="<bytes>". The
 // buffer is filled with the marker byte 0xCC (shown as \xCC) before every
@@ -32,6 +33,9 @@
 #include <string.h>
 
 #include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/host/installation/installation.h"
+#endif
 
 namespace {
 
@@ -281,6 +285,12 @@ bool RunLine(int line_no, const char *line)
     } else if (strcmp(op, "wps") == 0 && n == 4 && IsStr(args[1]) && IsStr(args[2]) && IsStr(args[3])) {
         BOOL r = WriteProfileStringA(Str(args[1]), Str(args[2]), Str(args[3]));
         printf(" ret=%d", r ? 1 : 0);
+    } else if (strcmp(op, "acp") == 0 && n == 1) {
+#ifdef _WIN32
+        printf(" %u", GetACP());
+#else
+        printf(" %u", host::AnsiCodePage().Number());
+#endif
     } else if (strcmp(op, "flush") == 0 && n == 1) {
         BOOL r = FlushSystemProfile();
         printf(" ret=%d", r ? 1 : 0);

@@ -26,6 +26,7 @@ them.
 Case file syntax (lines; '#' starts a comment line outside blocks):
 
   title: TEXT
+  codepage: N            the prefix's registry names ANSI code page N (ACP)
   known: line N: WHY     line N of the script may differ between the builds
   known: win.ini: WHY    the resulting win.ini files may say different things
   known: bytes: WHY      the resulting win.ini files may differ in bytes
@@ -109,6 +110,7 @@ class Case:
     def __init__(self, path):
         self.path = path
         self.title = ""
+        self.code_page = None    # the ACP value both prefixes get
         self.known = {}          # "line N" / "win.ini" / "bytes" -> why
         self.files = []          # (path, bytes or None, mode)
         self.chmods = []         # (path, mode)
@@ -131,6 +133,8 @@ class Case:
                 continue
             if line.startswith("title:"):
                 self.title = line[6:].strip()
+            elif line.startswith("codepage:"):
+                self.code_page = line[9:].strip()
             elif line.startswith("known:"):
                 m = re.match(r"known:\s*(line \d+|win\.ini|bytes)\s*:\s*(.*)", line)
                 if not m:
@@ -245,8 +249,28 @@ def read_file(path):
         return None
 
 
+# Wine takes its ANSI code page from the locale it runs in, and writes it to
+# the prefix's registry (ACP), where the host reads it: a case with a code
+# page runs Wine in a locale of that code page (Unix need not have it).
+LOCALES = {"1251": "ru_RU.UTF-8", "932": "ja_JP.UTF-8"}
+wine_locale = {}
+
+
+def set_code_page(prefix, number):
+    """Names the ANSI code page in the prefix's registry, through Wine's own
+    tool, and waits until system.reg holds it."""
+    env = wine_env(prefix)
+    env.update(wine_locale)
+    key = "HKLM\\System\\CurrentControlSet\\Control\\Nls\\CodePage"
+    for cmd in (["wine", "reg", "add", key, "/v", "ACP", "/d", number, "/f"], ["wineserver", "-w"]):
+        r = run(cmd, env=env, timeout=240)
+        if r.returncode != 0:
+            raise PrefixError("%s failed: %s" % (" ".join(cmd), r.stderr.decode(errors="replace")))
+
+
 def run_wine(exe, prefix, cwd, script_path):
     env = wine_env(prefix)
+    env.update(wine_locale)
     r = run(["wine", exe, script_path], env=env, cwd=cwd)
     run(["wineserver", "-w"], env=env)
     return r
@@ -351,6 +375,11 @@ def main():
         ap.error("a case and --exe are needed")
 
     case = Case(args.case)
+    if case.code_page:
+        if case.code_page not in LOCALES:
+            raise CaseError("no locale known for code page " + case.code_page)
+        locale = LOCALES[case.code_page]
+        wine_locale.update({"LANG": locale, "LC_ALL": locale})
     name = os.path.splitext(os.path.basename(args.case))[0]
     work = args.work or os.path.join(tempfile.gettempdir(), "pfm-conformance-" + name)
     if os.path.exists(work):
@@ -367,6 +396,8 @@ def main():
         root = os.path.join(work, side)
         os.makedirs(root)
         copy_prefix(template, os.path.join(root, "pfx"))
+        if case.code_page:
+            set_code_page(os.path.join(root, "pfx"), case.code_page)
         prefix, kit = lay_out(case, root)
         script_path = os.path.join(root, "script.txt")
         text = "\n".join(case.script).replace("%KIT%", windows_path(kit).replace("\\", "\\\\"))

@@ -86,6 +86,8 @@ class Case:
         self.exe_name = "system_probe.exe"
         self.equality_only = False  # lstrcmpA: compare "equal or not", report the signs
         self.known = None        # why the host may answer otherwise (printed, not failed)
+        self.display = False     # the probe makes a window: Wine runs on a virtual X display
+        self.locale = None       # the locale Wine runs in (its ANSI code page)
 
 
 def case_printers(c):
@@ -310,6 +312,34 @@ def case_cwd_too_long(c):
                "program in C:\\windows; the host answers the directory itself, as Windows does")
 
 
+CODE_PAGE_KEY = "HKLM\\System\\CurrentControlSet\\Control\\Nls\\CodePage"
+
+
+def code_page_case(number, locale, args):
+    """A case in a prefix whose registry names the ANSI code page NUMBER.
+    Wine takes its code page from the locale it runs in (Unix need not have
+    it) and writes it to the registry; the host reads it there. The probe
+    says which code page took effect before it answers."""
+    def build(c):
+        c.commands.append(["reg", "add", CODE_PAGE_KEY, "/v", "ACP", "/d", str(number), "/f"])
+        c.locale = locale
+        c.args = args
+        c.display = True
+    return build
+
+
+# Titles that differ only in letter case: Cyrillic in 1251 (\xA8/\xB8 are
+# Ё/ё, \xC6/\xE6 are Ж/ж), and in 932 full-width and
+# Cyrillic letters of two bytes (\x82\x60/\x82\x81 are Ａ/ａ,
+# \x84\x40/\x84\x70 А/а) and a character whose second byte is
+# an ASCII capital (\x83\x41, ア) against the one whose second byte is
+# that letter's small form (\x83\x61, ャ).
+FIND_1251 = ["findwindow", "\\xA8\\xC6 Kit", "\\xA8\\xC6 Kit", "\\xB8\\xE6 KIT", "\\xB8\\xC6 kit"]
+FIND_932 = ["findwindow", "\\x82\\x60\\x84\\x40\\x83\\x41 Kit", "\\x82\\x60\\x84\\x40\\x83\\x41 KIT",
+            "\\x82\\x81\\x84\\x40\\x83\\x41 Kit", "\\x82\\x60\\x84\\x70\\x83\\x41 Kit",
+            "\\x82\\x60\\x84\\x40\\x83\\x61 Kit"]
+
+
 def case_lstrcmp(c):
     c.args = ["cmp", os.path.join(os.path.dirname(os.path.abspath(__file__)), "lstrcmp_pairs.txt")]
     c.equality_only = True
@@ -379,6 +409,8 @@ CASES = {
     "cwd_too_long": case_cwd_too_long,
     "lstrcmp_pairs": case_lstrcmp,
     "lstrcmp_bytes": case_lstrcmp_bytes,
+    "findwindow_cp1251": code_page_case(1251, "ru_RU.UTF-8", FIND_1251),
+    "findwindow_cp932": code_page_case(932, "ja_JP.UTF-8", FIND_932),
 }
 
 
@@ -424,6 +456,8 @@ def run_case(args):
     host_prefix = os.path.join(work, "host-prefix")
     copy_prefix(args.template, wine_prefix)
     env = wine_env(wine_prefix)
+    if c.locale:
+        env.update({"LANG": c.locale, "LC_ALL": c.locale})
 
     for i, (suffix, data) in enumerate(c.reg_files):
         path = os.path.join(work, "import%d%s" % (i, suffix))
@@ -445,7 +479,15 @@ def run_case(args):
 
     wine_cwd = working_folder(c, work, wine_prefix)
     host_cwd = working_folder(c, work, host_prefix)
-    wine_run = run(["wine", exe] + c.args, env=env, cwd=wine_cwd, timeout=240)
+    wine_cmd = ["wine", exe] + c.args
+    if c.display:
+        if shutil.which("xvfb-run") is None:
+            print("skipped: xvfb-run not found")
+            return SKIP
+        wine_cmd = ["xvfb-run", "-a"] + wine_cmd
+        env = dict(env)
+        del env["DISPLAY"]
+    wine_run = run(wine_cmd, env=env, cwd=wine_cwd, timeout=240)
     run(["wineserver", "-w"], env=env, timeout=240)
     host_run = run([args.host] + c.args, env={"WINEPREFIX": host_prefix, "PWD": host_cwd}, cwd=host_cwd,
                    timeout=240)

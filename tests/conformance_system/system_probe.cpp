@@ -16,11 +16,19 @@
 //   system_probe open KEYPATH...           RegOpenKeyExA of each path
 //   system_probe cmp FILE                  lstrcmpA on each pair of FILE
 //   system_probe cmpbytes                  lstrcmpA on all one-byte texts
+//   system_probe acp                       the ANSI code page in use
+//   system_probe findwindow TITLE SEARCH...  a window titled TITLE, then
+//                                          FindWindowA of each SEARCH (both
+//                                          written with the escapes below)
 //
 // In FILE every line holds two texts separated by one space, written with
 // the same escapes as the output (\xHH, \\). Empty lines and lines that
 // start with '#' are skipped.
 #include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/host/dialogue/window_table.h"
+#include "platform/host/installation/installation.h"
+#endif
 
 #include <stdio.h>
 #include <string.h>
@@ -266,10 +274,63 @@ void CompareAllBytes()
     }
 }
 
+// The ANSI code page the process converts with: GetACP() on Windows; on the
+// host, the installation's.
+void PrintCodePage()
+{
+#ifdef _WIN32
+    printf("acp %u\n", GetACP());
+#else
+    printf("acp %u\n", host::AnsiCodePage().Number());
+#endif
+}
+
+// A top-level window of the probe's own titled `title` (escaped), then
+// FindWindowA for each search text: "find TEXT yes" or "find TEXT no". On
+// the host the window is a box entered in the table of shown boxes, the
+// windows that its FindWindowA searches.
+int FindWindows(char *title, int count, char **searches)
+{
+    if (!Unescape(title))
+        return 2;
+#ifdef _WIN32
+    WNDCLASSA window_class;
+    memset(&window_class, 0, sizeof window_class);
+    window_class.lpfnWndProc = DefWindowProcA;
+    window_class.hInstance = GetModuleHandleA(NULL);
+    window_class.lpszClassName = "PfmProbeWindow";
+    RegisterClassA(&window_class);
+    HWND own = CreateWindowExA(0, "PfmProbeWindow", title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL, NULL,
+                               window_class.hInstance, NULL);
+    if (!own) {
+        printf("no window\n");
+        return 1;
+    }
+#else
+    host::ShownBox own;
+    host::EnterShownBox(title, &own);
+#endif
+    PrintCodePage();
+    for (int i = 0; i < count; ++i) {
+        if (!Unescape(searches[i]))
+            return 2;
+        HWND found = FindWindowA(NULL, searches[i]);
+        fputs("find ", stdout);
+        PutEscapedText(searches[i]);
+        printf(" %s\n", found ? "yes" : "no");
+    }
+#ifdef _WIN32
+    DestroyWindow(own);
+#else
+    host::RemoveShownBox(&own);
+#endif
+    return 0;
+}
+
 int Usage()
 {
     fputs("usage: system_probe walk KEYPATH [VALUE...] | sysdir SIZE... | cwd SIZE... |"
-          " open KEYPATH... | cmp FILE | cmpbytes\n",
+          " open KEYPATH... | cmp FILE | cmpbytes | acp | findwindow TITLE SEARCH...\n",
           stderr);
     return 2;
 }
@@ -307,6 +368,10 @@ int main(int argc, char **argv)
         rc = ComparePairs(argv[2]);
     } else if (strcmp(mode, "cmpbytes") == 0) {
         CompareAllBytes();
+    } else if (strcmp(mode, "acp") == 0) {
+        PrintCodePage();
+    } else if (strcmp(mode, "findwindow") == 0 && argc >= 3) {
+        rc = FindWindows(argv[2], argc - 3, argv + 3);
     } else {
         return Usage();
     }

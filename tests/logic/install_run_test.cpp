@@ -1,7 +1,7 @@
 // Whole installation runs against temporary prefixes, checked against the
 // exact text of the resulting win.ini.
 #include "install/install_run.h"
-#include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "setup/setup_file.h"
 #include "test_prefix.h"
 
@@ -51,7 +51,7 @@ protected:
         prefix.Enter();
         BuildSetupFilePath();
         int result = InstallPrinterFonts();
-        host::ResetHostState();
+        host::Installation::Reset();
         return result;
     }
 
@@ -210,7 +210,7 @@ TEST_F(InstallRun, PortNamesLoseOneTrailingColon)
         fresh.Enter();
         BuildSetupFilePath();
         EXPECT_EQ(1, InstallPrinterFonts()) << c.port;
-        host::ResetHostState();
+        host::Installation::Reset();
         EXPECT_EQ("[" + c.section + "]\r\nSoftfonts=1\r\nsoftfont1=C:\\windows\\system32\\F.PFM\r\n",
                   fresh.ReadWinIni())
             << c.port;

@@ -3,7 +3,6 @@
 // counts. Each case is a row of docs/hostile-input.md, with the outcome
 // stated there.
 #include "install/install_run.h"
-#include "platform/host/installation/host_state.h"
 #include "platform/host/installation/installation.h"
 #include "platform/host/profile/document.h"
 #include "setup/setup_file.h"
@@ -50,7 +49,7 @@ protected:
         prefix.Enter();
         BuildSetupFilePath();
         int result = InstallPrinterFonts();
-        host::ResetHostState();
+        host::Installation::Reset();
         return result;
     }
 

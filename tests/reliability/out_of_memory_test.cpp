@@ -9,7 +9,7 @@
 #include "run_program.h"
 #include "test_prefix.h"
 
-#include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
@@ -54,12 +54,13 @@ long long StatusBytes(pid_t pid, const char *field)
     return kib < 0 ? -1 : kib * 1024;
 }
 
-// A file of `size` bytes that takes no room on disk: reading it whole needs
-// `size` bytes of memory.
-void MakeSparse(const std::string &path, off_t size)
+// A file of `size` bytes that takes no room on disk but for `head`, its
+// first bytes: reading it whole needs `size` bytes of memory.
+void MakeSparse(const std::string &path, off_t size, const std::string &head = "")
 {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0) << path;
+    ASSERT_EQ(write(fd, head.data(), head.size()), static_cast<ssize_t>(head.size()));
     ASSERT_EQ(ftruncate(fd, size), 0);
     close(fd);
 }
@@ -121,10 +122,12 @@ protected:
 // when it has no memory for the call.
 TEST_F(OutOfMemory, EachOperationAnswersItsFailure)
 {
+    // Files that answer otherwise when they can be read: a key and a
+    // section, a library with texts, a registry with a version.
     const std::string huge_kit = prefix.kit + "/huge.ini";
     const std::string kit_dll = prefix.kit + "/huge.dll";
-    MakeSparse(huge_kit, kHuge);
-    MakeSparse(kit_dll, 64 << 20);  // the largest library that is read at all
+    MakeSparse(huge_kit, kHuge, "[s]\r\nk=3\r\n");
+    MakeSparse(kit_dll, 64 << 20, pfmtest::ReadFile(PFMRES_DLL));  // the largest library that is read at all
     char buffer[64];
     auto filled = [&] {
         std::memset(buffer, 'x', sizeof buffer);
@@ -132,7 +135,7 @@ TEST_F(OutOfMemory, EachOperationAnswersItsFailure)
     };
     auto huge_file = [&](const std::string &path) {
         return [path, &filled] {
-            MakeSparse(path, kHuge);
+            MakeSparse(path, kHuge, pfmtest::ReadFile(path));
             return filled();
         };
     };

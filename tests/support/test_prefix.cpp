@@ -1,6 +1,6 @@
 #include "test_prefix.h"
 
-#include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -80,7 +80,7 @@ TempPrefix::TempPrefix()
 
 TempPrefix::~TempPrefix()
 {
-    host::ResetHostState();
+    host::Installation::Reset();
     if (!saved_cwd_.empty() && chdir(saved_cwd_.c_str()) != 0) std::perror("chdir");
     if (had_prefix_) {
         setenv("WINEPREFIX", saved_prefix_.c_str(), 1);
@@ -93,7 +93,7 @@ TempPrefix::~TempPrefix()
 
 void TempPrefix::Enter()
 {
-    host::ResetHostState();
+    host::Installation::Reset();
     setenv("WINEPREFIX", prefix.c_str(), 1);
     if (chdir(kit.c_str()) != 0) std::abort();
 }

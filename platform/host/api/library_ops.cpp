@@ -2,6 +2,7 @@
 // library is found by the platform's search and its file is read, never
 // run; its string resources are read from the file as the loader would map
 // it.
+#include "platform/host/installation/installation.h"
 #include "platform/host/libraries/library_search.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/libraries/pe_strings.h"
@@ -37,7 +38,7 @@ LoadedLibrary *Find(HMODULE handle)
 HMODULE Load(LPCSTR file)
 {
     if (!file) return nullptr;
-    auto path = host::FindLibraryFile(file);
+    auto path = host::FindLibraryFile(host::Installation::Current(), file);
     if (!path) return nullptr;
 
     std::lock_guard<std::mutex> guard(libraries_lock);
@@ -61,7 +62,7 @@ int LoadText(HINSTANCE library, UINT id, LPSTR buffer, int size)
         std::lock_guard<std::mutex> guard(libraries_lock);
         if (LoadedLibrary *loaded = Find(library)) text = host::FindStringResource(loaded->image, id);
     }
-    return host::CopyStringResource(text ? *text : std::u16string(), buffer, size);
+    return host::CopyStringResource(text ? *text : std::u16string(), buffer, size, host::AnsiCodePage());
 }
 
 }  // namespace

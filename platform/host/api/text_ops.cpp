@@ -1,5 +1,5 @@
 // Text operations in the ANSI code page.
-#include "platform/host/installation/ansi_code_page.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/text/collation.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/win32_api.h"

@@ -2,13 +2,18 @@
 // are the message boxes that copies of the program show now, kept in the
 // table of shown boxes (window_table.h). A window handle stands for one
 // entry of that table; bringing the window forward asks its owner to show
-// the box again, with a bell.
+// the box again, with a bell. The host has no windows that read win.ini,
+// so the broadcast that the system profile changed reaches nobody and
+// succeeds.
 #include <stdint.h>
 
 #include <string>
 #include <vector>
 
+#include "platform/host/text/code_page.h"
 #include "platform/host/text/cp1252.h"
+#include "platform/host/text/unicode_case.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/win32_api.h"
 #include "platform/host/dialogue/window_table.h"
@@ -53,6 +58,20 @@ bool IsDialogClass(LPCSTR class_name)
     return host::EqualsNoCase(class_name, kDialogClassName);
 }
 
+// Titles compare as the platform compares them: as Unicode texts, from the
+// installation's code page, each character's letter case folded. In 1251
+// Ё meets ё; in 932 Ａ meets ａ and А meets а, but the second byte of a
+// character never folds on its own (ア and ャ, 83 41 and 83 61, stay apart).
+bool SameTitle(const host::CodePage &code_page, std::string_view a, std::string_view b)
+{
+    std::u16string x = code_page.ToUtf16(a), y = code_page.ToUtf16(b);
+    if (x.size() != y.size()) return false;
+    for (size_t i = 0; i < x.size(); ++i) {
+        if (x[i] != y[i] && host::SimpleCaseFold(x[i]) != host::SimpleCaseFold(y[i])) return false;
+    }
+    return true;
+}
+
 // The three activation operations have one effect on the terminal: the box
 // is shown again with a bell. A caller brings a window forward with all
 // three in a row, so the request goes out once per search result; the
@@ -74,8 +93,9 @@ HWND FindWindowA(LPCSTR class_name, LPCSTR title)
 {
     return host::AnswerOnOutOfMemory(static_cast<HWND>(nullptr), [&]() -> HWND {
         if (class_name && !IsDialogClass(class_name)) return nullptr;
+        const host::CodePage &code_page = host::AnsiCodePage();
         for (const host::BoxEntry &entry : host::LiveBoxEntries()) {
-            if (!title || host::EqualsNoCase(entry.caption, title)) return HandleFor(entry.name);
+            if (!title || SameTitle(code_page, entry.caption, title)) return HandleFor(entry.name);
         }
         return nullptr;
     });
@@ -102,4 +122,10 @@ BOOL ShowWindow(HWND window, int show)
 BOOL SetForegroundWindow(HWND window)
 {
     return host::AnswerOnOutOfMemory(FALSE, [&] { return BringForward(window); });
+}
+
+LRESULT SendMessageTimeoutA(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR result)
+{
+    if (result) *result = 0;
+    return 1;
 }

@@ -1,7 +1,7 @@
 // Whole-file reads and writes on host files, retried over interrupted
 // system calls.
-#ifndef PFMSETUP_PLATFORM_HOST_FILE_IO_H
-#define PFMSETUP_PLATFORM_HOST_FILE_IO_H
+#ifndef PFMSETUP_PLATFORM_HOST_BASE_FILE_IO_H
+#define PFMSETUP_PLATFORM_HOST_BASE_FILE_IO_H
 
 #include <sys/stat.h>
 

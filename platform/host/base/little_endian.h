@@ -1,7 +1,7 @@
 // Integers as the files of these systems store them: little-endian, at any
 // alignment (boot sectors, partition tables, PE files, SYSTEM.DAT).
-#ifndef PFMSETUP_PLATFORM_HOST_LITTLE_ENDIAN_H
-#define PFMSETUP_PLATFORM_HOST_LITTLE_ENDIAN_H
+#ifndef PFMSETUP_PLATFORM_HOST_BASE_LITTLE_ENDIAN_H
+#define PFMSETUP_PLATFORM_HOST_BASE_LITTLE_ENDIAN_H
 
 #include <cstdint>
 

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/host/installation/installation.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/dialogue/terminal_dialog.h"
 #include "platform/host/dialogue/terminal_text.h"
@@ -113,7 +114,8 @@ struct Box {
     size_t default_button = 0;
 };
 
-void ShowBox(const Box &box)
+// Prints the box's caption, text and buttons, and asks for the answer.
+void PrintBoxLines(const Box &box)
 {
     Write(box.caption_line + box.text_lines + box.buttons_line);
 }
@@ -197,7 +199,7 @@ struct InputReader {
 // The box as lines on standard output, answered by lines on standard input.
 int AskByLines(const Box &box, int raise_fd)
 {
-    ShowBox(box);
+    PrintBoxLines(box);
     bool echo = !isatty(0);
     InputReader input;
     for (;;) {
@@ -205,7 +207,7 @@ int AskByLines(const Box &box, int raise_fd)
         Event event = input.Next(raise_fd, &line);
         if (event == Event::Raise) {
             Write("\a\n");
-            ShowBox(box);
+            PrintBoxLines(box);
             continue;
         }
         if (event == Event::End) {
@@ -225,7 +227,9 @@ int AskByLines(const Box &box, int raise_fd)
 
 namespace {
 
-int ShowBox(LPCSTR text, LPCSTR caption, UINT style)
+// The box entered in the table of shown boxes while it waits: a dialog box
+// on a terminal, else lines. The answer is the chosen button's id.
+int ShowAndAsk(LPCSTR text, LPCSTR caption, UINT style)
 {
     Box box;
     box.buttons = ButtonsOf(style);
@@ -235,6 +239,8 @@ int ShowBox(LPCSTR text, LPCSTR caption, UINT style)
     size_t def = (style & kDefaultMask) >> 8;
     box.default_button = def < count ? def : 0;
 
+    // The texts are in the installation's code page.
+    const host::CodePage &code_page = host::AnsiCodePage();
     const char *shown_caption = caption ? caption : "Error";
     std::vector<std::string_view> text_lines = SplitLines(text ? text : "");
     host::ShownBox shown;
@@ -244,8 +250,8 @@ int ShowBox(LPCSTR text, LPCSTR caption, UINT style)
     // get the lines, unchanged.
     if (isatty(0) && isatty(1)) {
         host::TerminalDialog dialog;
-        dialog.title = host::TerminalText(shown_caption);
-        for (std::string_view line : text_lines) dialog.lines.push_back(host::TerminalText(line));
+        dialog.title = host::TerminalText(shown_caption, code_page);
+        for (std::string_view line : text_lines) dialog.lines.push_back(host::TerminalText(line, code_page));
         dialog.sign = IconSign(style);
         for (size_t i = 0; i < count; ++i) dialog.buttons.push_back({buttons[i].label, buttons[i].id});
         dialog.focus = box.default_button;
@@ -258,9 +264,9 @@ int ShowBox(LPCSTR text, LPCSTR caption, UINT style)
         }
     }
 
-    box.caption_line = "[pfmsetup] " + host::TerminalText(shown_caption) + "\n";
+    box.caption_line = "[pfmsetup] " + host::TerminalText(shown_caption, code_page) + "\n";
     std::string prefix = std::string("(") + IconWord(style) + ") ";
-    for (std::string_view line : text_lines) box.text_lines += prefix + host::TerminalText(line) + "\n";
+    for (std::string_view line : text_lines) box.text_lines += prefix + host::TerminalText(line, code_page) + "\n";
     box.hint_line = "answers: ";
     for (size_t i = 0; i < count; ++i) {
         if (i) box.buttons_line += " ";
@@ -282,5 +288,5 @@ int ShowBox(LPCSTR text, LPCSTR caption, UINT style)
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
 {
     (void)owner;  // boxes on the terminal have no owner window to block
-    return host::AnswerOnOutOfMemory(0, [&] { return ShowBox(text, caption, style); });
+    return host::AnswerOnOutOfMemory(0, [&] { return ShowAndAsk(text, caption, style); });
 }

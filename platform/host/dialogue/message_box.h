@@ -47,8 +47,8 @@
 // byte from file descriptor 0, so nothing past the answer's line is taken
 // from it. A style with buttons outside the list above shows nothing and
 // returns 0, as a box that fails to appear.
-#ifndef PFMSETUP_PLATFORM_HOST_MESSAGE_BOX_H
-#define PFMSETUP_PLATFORM_HOST_MESSAGE_BOX_H
+#ifndef PFMSETUP_PLATFORM_HOST_DIALOGUE_MESSAGE_BOX_H
+#define PFMSETUP_PLATFORM_HOST_DIALOGUE_MESSAGE_BOX_H
 
 #include "platform/host/win32_api.h"
 

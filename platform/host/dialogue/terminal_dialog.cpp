@@ -46,34 +46,80 @@ void NoteSignal(int sig)
     errno = saved;
 }
 
-struct SavedSignals {
-    struct sigaction ending[3];
-    struct sigaction winch;
-    bool caught[3] = {false, false, false};
+// The pipe, open while the guard lives; its read end is never waited on.
+class SignalPipe {
+public:
+    SignalPipe() : open_(pipe(g_signal_pipe) == 0)
+    {
+        if (!open_) return;
+        for (int fd : g_signal_pipe) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        for (int fd : g_signal_pipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    ~SignalPipe()
+    {
+        if (open_)
+            for (int &fd : g_signal_pipe) close(fd), fd = -1;
+    }
+    SignalPipe(const SignalPipe &) = delete;
+    SignalPipe &operator=(const SignalPipe &) = delete;
+    bool IsOpen() const { return open_; }
+
+private:
+    bool open_;
 };
 
-void CatchSignals(SavedSignals *saved)
-{
-    struct sigaction note;
-    std::memset(&note, 0, sizeof note);
-    note.sa_handler = NoteSignal;
-    sigemptyset(&note.sa_mask);
-    for (int i = 0; i < 3; ++i) {
-        sigaction(kEndingSignals[i], nullptr, &saved->ending[i]);
-        // A signal the program was told to ignore (nohup) stays ignored.
-        if (saved->ending[i].sa_handler == SIG_IGN) continue;
-        sigaction(kEndingSignals[i], &note, nullptr);
-        saved->caught[i] = true;
+// The ending signals and SIGWINCH noted in the pipe while the guard lives;
+// the handlers the program had before are back when it goes.
+class CaughtSignals {
+public:
+    CaughtSignals()
+    {
+        struct sigaction note;
+        std::memset(&note, 0, sizeof note);
+        note.sa_handler = NoteSignal;
+        sigemptyset(&note.sa_mask);
+        for (int i = 0; i < 3; ++i) {
+            sigaction(kEndingSignals[i], nullptr, &ending_[i]);
+            // A signal the program was told to ignore (nohup) stays ignored.
+            if (ending_[i].sa_handler == SIG_IGN) continue;
+            sigaction(kEndingSignals[i], &note, nullptr);
+            caught_[i] = true;
+        }
+        sigaction(SIGWINCH, &note, &winch_);
     }
-    sigaction(SIGWINCH, &note, &saved->winch);
-}
+    ~CaughtSignals()
+    {
+        for (int i = 0; i < 3; ++i)
+            if (caught_[i]) sigaction(kEndingSignals[i], &ending_[i], nullptr);
+        sigaction(SIGWINCH, &winch_, nullptr);
+    }
+    CaughtSignals(const CaughtSignals &) = delete;
+    CaughtSignals &operator=(const CaughtSignals &) = delete;
 
-void RestoreSignals(const SavedSignals &saved)
-{
-    for (int i = 0; i < 3; ++i)
-        if (saved.caught[i]) sigaction(kEndingSignals[i], &saved.ending[i], nullptr);
-    sigaction(SIGWINCH, &saved.winch, nullptr);
-}
+private:
+    struct sigaction ending_[3];
+    struct sigaction winch_;
+    bool caught_[3] = {false, false, false};
+};
+
+// The texts are in the terminal's character set: wide characters and their
+// widths are those of the environment's locale while the guard lives, the
+// program's own again when it goes.
+class EnvironmentLocale {
+public:
+    EnvironmentLocale()
+    {
+        const char *current = setlocale(LC_CTYPE, nullptr);
+        saved_ = current ? current : "C";
+        setlocale(LC_CTYPE, "");
+    }
+    ~EnvironmentLocale() { setlocale(LC_CTYPE, saved_.c_str()); }
+    EnvironmentLocale(const EnvironmentLocale &) = delete;
+    EnvironmentLocale &operator=(const EnvironmentLocale &) = delete;
+
+private:
+    std::string saved_;
+};
 
 // --- The screen ------------------------------------------------------------
 
@@ -129,6 +175,19 @@ bool StartScreen()
     }
     return true;
 }
+
+// The box's screen, ended when the guard goes (if it started).
+class BoxScreen {
+public:
+    BoxScreen() : started_(StartScreen()) {}
+    ~BoxScreen() { EndScreen(); }
+    BoxScreen(const BoxScreen &) = delete;
+    BoxScreen &operator=(const BoxScreen &) = delete;
+    bool Started() const { return started_; }
+
+private:
+    bool started_;
+};
 
 // --- Text ------------------------------------------------------------------
 
@@ -197,6 +256,8 @@ struct Layout {
 };
 
 const int kPadding = 1;  // blank columns inside the frame, each side
+
+std::vector<std::wstring> WrapLines(const std::vector<std::wstring> &lines, int width);
 
 int ButtonsWidth(const Layout &layout)
 {
@@ -287,8 +348,11 @@ void TakeNewSize()
     if (ioctl(1, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0) resizeterm(ws.ws_row, ws.ws_col);
 }
 
-}  // namespace
-
+// The text's lines wrapped at word boundaries to `width` columns, as the
+// box draws them: blanks at a break are dropped, a line's leading blanks
+// are kept, a word longer than the width is cut, an empty line stays.
+// Columns are counted as the terminal counts them (wcwidth) in the current
+// locale.
 std::vector<std::wstring> WrapLines(const std::vector<std::wstring> &lines, int width)
 {
     if (width < 1) width = 1;
@@ -335,28 +399,19 @@ std::vector<std::wstring> WrapLines(const std::vector<std::wstring> &lines, int 
     return out;
 }
 
+}  // namespace
+
 DialogOutcome RunTerminalDialog(const TerminalDialog &dialog, int raise_fd)
 {
     DialogOutcome outcome;
-    if (dialog.buttons.empty() || pipe(g_signal_pipe) != 0) return outcome;
-    for (int fd : g_signal_pipe) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    for (int fd : g_signal_pipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
-
-    // The texts are in the terminal's character set: wide characters and
-    // their widths are those of the environment's locale, for as long as
-    // the box shows.
-    const char *current = setlocale(LC_CTYPE, nullptr);
-    std::string saved_locale = current ? current : "C";
-    setlocale(LC_CTYPE, "");
-
-    SavedSignals saved;
-    CatchSignals(&saved);
-    if (!StartScreen()) {
-        RestoreSignals(saved);
-        setlocale(LC_CTYPE, saved_locale.c_str());
-        for (int &fd : g_signal_pipe) close(fd), fd = -1;
-        return outcome;
-    }
+    if (dialog.buttons.empty()) return outcome;
+    // Made in this order and undone in the reverse one, however the box ends.
+    SignalPipe signal_pipe;
+    if (!signal_pipe.IsOpen()) return outcome;
+    EnvironmentLocale locale;
+    CaughtSignals signals;
+    BoxScreen screen;
+    if (!screen.Started()) return outcome;
     outcome.shown = true;
 
     Layout layout;
@@ -444,11 +499,6 @@ DialogOutcome RunTerminalDialog(const TerminalDialog &dialog, int raise_fd)
             }
         }
     }
-
-    EndScreen();
-    RestoreSignals(saved);
-    setlocale(LC_CTYPE, saved_locale.c_str());
-    for (int &fd : g_signal_pipe) close(fd), fd = -1;
     return outcome;
 }
 

@@ -33,8 +33,8 @@
 // its own cleaning up is done. A resized terminal (SIGWINCH) redraws the
 // box at its new size, wrapped afresh. A byte on the raise descriptor
 // rings the bell and draws the whole box again.
-#ifndef PFMSETUP_PLATFORM_HOST_TERMINAL_DIALOG_H
-#define PFMSETUP_PLATFORM_HOST_TERMINAL_DIALOG_H
+#ifndef PFMSETUP_PLATFORM_HOST_DIALOGUE_TERMINAL_DIALOG_H
+#define PFMSETUP_PLATFORM_HOST_DIALOGUE_TERMINAL_DIALOG_H
 
 #include <string>
 #include <vector>
@@ -68,13 +68,6 @@ struct DialogOutcome {
 // for its answer. `raise_fd` (or -1) is read while the box waits; any byte
 // on it brings the box forward.
 DialogOutcome RunTerminalDialog(const TerminalDialog &dialog, int raise_fd);
-
-// The text's lines wrapped at word boundaries to `width` columns, as the
-// box draws them: blanks at a break are dropped, a line's leading blanks
-// are kept, a word longer than the width is cut, an empty line stays.
-// Columns are counted as the terminal counts them (wcwidth) in the current
-// locale.
-std::vector<std::wstring> WrapLines(const std::vector<std::wstring> &lines, int width);
 
 }  // namespace host
 

@@ -6,7 +6,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
-#include "platform/host/installation/ansi_code_page.h"
+#include "platform/host/text/code_page.h"
 #include "platform/host/text/utf8.h"
 
 namespace host {
@@ -86,9 +86,8 @@ std::string Recode(const std::string &utf8, const std::string &codeset)
 
 }  // namespace
 
-std::string TerminalText(std::string_view ansi)
+std::string TerminalText(std::string_view ansi, const CodePage &code_page)
 {
-    const CodePage &code_page = AnsiCodePage();
     std::string utf8;
     utf8.reserve(ansi.size());
     for (std::size_t i = 0; i < ansi.size();) {

@@ -86,8 +86,8 @@ bool ReadProcessStat(pid_t pid, char *state, unsigned long long *start)
     return end != p;
 }
 
-}  // namespace
-
+// The table's folder, created when absent; "" when it cannot be used.
+// Read from the environment on every call.
 std::string BoxTableDir()
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -102,6 +102,8 @@ std::string BoxTableDir()
     return dir;
 }
 
+// The start time of a process in clock ticks since boot, as /proc gives it;
+// 0 when it cannot be read.
 unsigned long long ProcessStartTime(pid_t pid)
 {
     char state = 0;
@@ -109,6 +111,8 @@ unsigned long long ProcessStartTime(pid_t pid)
     return ReadProcessStat(pid, &state, &start) ? start : 0;
 }
 
+// True when the process exists, is not a zombie, and (when `start` is not 0)
+// started at `start`.
 bool ProcessIsAlive(pid_t pid, unsigned long long start)
 {
     // The table belongs to one user, so a pid that this user may not signal
@@ -120,6 +124,8 @@ bool ProcessIsAlive(pid_t pid, unsigned long long start)
     if (state == 'Z' || state == 'X') return false;        // ended, not yet reaped
     return start == 0 || now == start;                     // else the pid was given to another process
 }
+
+}  // namespace
 
 void EnterShownBox(std::string_view caption, ShownBox *box)
 {

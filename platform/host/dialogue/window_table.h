@@ -22,8 +22,8 @@
 // killed while its box is shown leaves them behind; a search ignores an
 // entry whose process has ended or whose pid now belongs to a process with
 // another start time, and removes its files.
-#ifndef PFMSETUP_PLATFORM_HOST_WINDOW_TABLE_H
-#define PFMSETUP_PLATFORM_HOST_WINDOW_TABLE_H
+#ifndef PFMSETUP_PLATFORM_HOST_DIALOGUE_WINDOW_TABLE_H
+#define PFMSETUP_PLATFORM_HOST_DIALOGUE_WINDOW_TABLE_H
 
 #include <sys/types.h>
 
@@ -32,18 +32,6 @@
 #include <vector>
 
 namespace host {
-
-// The table's folder, created when absent; "" when it cannot be used.
-// Read from the environment on every call.
-std::string BoxTableDir();
-
-// The start time of a process in clock ticks since boot, as /proc gives it;
-// 0 when it cannot be read.
-unsigned long long ProcessStartTime(pid_t pid);
-
-// True when the process exists, is not a zombie, and (when `start` is not 0)
-// started at `start`.
-bool ProcessIsAlive(pid_t pid, unsigned long long start);
 
 // A box this process has entered in the table.
 struct ShownBox {

@@ -1,8 +1,8 @@
 // The boot sector of a FAT12/16/32 volume: its BIOS parameter block read
 // and checked, so that a file or a partition can be told to hold a FAT
 // volume and the volume's size and cluster size are known.
-#ifndef PFMSETUP_PLATFORM_HOST_FAT_BOOT_SECTOR_H
-#define PFMSETUP_PLATFORM_HOST_FAT_BOOT_SECTOR_H
+#ifndef PFMSETUP_PLATFORM_HOST_DISK_IMAGE_FAT_BOOT_SECTOR_H
+#define PFMSETUP_PLATFORM_HOST_DISK_IMAGE_FAT_BOOT_SECTOR_H
 
 #include <cstdint>
 #include <string>

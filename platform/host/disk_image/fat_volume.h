@@ -29,8 +29,8 @@
 // So WIN.INI is at every moment the old file or the new one, whole, or
 // becomes one of them at the next Repair. No other file is touched: the
 // temporary names are valid 8.3 names that no user file has.
-#ifndef PFMSETUP_PLATFORM_HOST_FAT_IMAGE_DRIVE_H
-#define PFMSETUP_PLATFORM_HOST_FAT_IMAGE_DRIVE_H
+#ifndef PFMSETUP_PLATFORM_HOST_DISK_IMAGE_FAT_VOLUME_H
+#define PFMSETUP_PLATFORM_HOST_DISK_IMAGE_FAT_VOLUME_H
 
 #include "platform/host/disk_image/mtools_runner.h"
 

@@ -190,10 +190,15 @@ bool ImagePartition::IsFat() const
     }
 }
 
+namespace {
+
+// The line that tells how to turn an image of another format into a raw one.
 std::string ConvertAdvice(const std::string &path)
 {
     return "make a raw image of it first: qemu-img convert -O raw " + path + " disk.img";
 }
+
+}  // namespace
 
 bool ExamineDiskImage(const std::string &path, DiskImage *image, std::string *why)
 {

@@ -20,8 +20,8 @@
 // FAT partitions are those of type 0x01, 0x04, 0x06, 0x0B, 0x0C and 0x0E.
 // A partition that runs past the end of the file is never used: it is
 // refused when it is the one chosen, and passed over in the search.
-#ifndef PFMSETUP_PLATFORM_HOST_DISK_IMAGE_H
-#define PFMSETUP_PLATFORM_HOST_DISK_IMAGE_H
+#ifndef PFMSETUP_PLATFORM_HOST_DISK_IMAGE_IMAGE_FORMAT_H
+#define PFMSETUP_PLATFORM_HOST_DISK_IMAGE_IMAGE_FORMAT_H
 
 #include <cstdint>
 #include <functional>
@@ -71,9 +71,6 @@ bool ParsePartitionNumber(const char *text, int *number, std::string *why);
 bool ChooseWindowsVolume(const std::string &path, const DiskImage &image, int wanted,
                          const std::function<bool(uint64_t offset)> &holds_windows, ImageVolume *volume,
                          std::string *why);
-
-// The line that tells how to turn an image of another format into a raw one.
-std::string ConvertAdvice(const std::string &path);
 
 }  // namespace host
 

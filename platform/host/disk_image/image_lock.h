@@ -26,8 +26,8 @@
 // The descriptor is left open across exec: the mtools children get it,
 // and a child that outlives a killed program holds the image until it
 // has finished writing. The lock goes when the last holder closes it.
-#ifndef PFMSETUP_PLATFORM_HOST_IMAGE_LOCK_H
-#define PFMSETUP_PLATFORM_HOST_IMAGE_LOCK_H
+#ifndef PFMSETUP_PLATFORM_HOST_DISK_IMAGE_IMAGE_LOCK_H
+#define PFMSETUP_PLATFORM_HOST_DISK_IMAGE_IMAGE_LOCK_H
 
 #include <memory>
 #include <string>

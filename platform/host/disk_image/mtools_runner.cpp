@@ -16,6 +16,9 @@ extern char **environ;
 namespace host {
 namespace {
 
+// How long one mtools command may take before it is ended.
+constexpr std::chrono::milliseconds kTimeLimit{60000};
+
 class Pipe {
 public:
     Pipe()
@@ -190,7 +193,7 @@ ChildResult MtoolsRunner::Run(const std::string &tool, const std::vector<std::st
 {
     std::vector<std::string> argv{tool, "-i", image_ + "@@" + std::to_string(offset_)};
     argv.insert(argv.end(), args.begin(), args.end());
-    return RunChild(argv, input, limit_);
+    return RunChild(argv, input, kTimeLimit);
 }
 
 }  // namespace host

@@ -10,8 +10,8 @@
 // Descriptors without close-on-exec pass to the children: the image lock
 // is opened so on purpose (see image_lock.h), so that a tool that outlives
 // a killed program still holds the image until it ends.
-#ifndef PFMSETUP_PLATFORM_HOST_MTOOLS_RUNNER_H
-#define PFMSETUP_PLATFORM_HOST_MTOOLS_RUNNER_H
+#ifndef PFMSETUP_PLATFORM_HOST_DISK_IMAGE_MTOOLS_RUNNER_H
+#define PFMSETUP_PLATFORM_HOST_DISK_IMAGE_MTOOLS_RUNNER_H
 
 #include <chrono>
 #include <cstdint>
@@ -44,9 +44,8 @@ public:
     // The line that says mtools is missing, empty when mcopy can be run.
     static std::string MissingLine();
 
-    void SetTimeLimit(std::chrono::milliseconds limit) { limit_ = limit; }
-
-    // Runs `tool` ("mdir", "mcopy", ...) with "-i IMAGE@@OFFSET" and `args`.
+    // Runs `tool` ("mdir", "mcopy", ...) with "-i IMAGE@@OFFSET" and `args`,
+    // for a minute at most.
     ChildResult Run(const std::string &tool, const std::vector<std::string> &args,
                     std::string_view input = {}) const;
 
@@ -55,7 +54,6 @@ public:
 private:
     std::string image_;
     uint64_t offset_;
-    std::chrono::milliseconds limit_{60000};
 };
 
 }  // namespace host

@@ -3,15 +3,17 @@
 //
 // Two kinds of drive hold them:
 //   - host folders (a Wine prefix's drives, a Windows 9x drive kept as a
-//     folder, the kit folder): host paths, POSIX calls (drive_files_host.cpp);
-//   - the FAT volume inside a disk image (drive_files_image.cpp): paths in a
+//     folder, the kit folder): host paths, POSIX calls (host_files.cpp);
+//   - the FAT volume inside a disk image (image_files.cpp): paths in a
 //     namespace the host never uses, "fat:" for the volume's root and
 //     "fat:/WINDOWS/WIN.INI" for a file in it, reached through mtools.
 // Path resolution, the profile cache and the win.ini replacement ask
 // FilesOf(path) for the drive that holds a path, and never look at which
-// kind it is.
-#ifndef PFMSETUP_PLATFORM_HOST_DRIVE_FILES_H
-#define PFMSETUP_PLATFORM_HOST_DRIVE_FILES_H
+// kind it is. A provider other than the host registers the root of the
+// paths it holds (DriveFilesRegistration) for as long as it is there: the
+// image installation while it is open. Every other path is the host's.
+#ifndef PFMSETUP_PLATFORM_HOST_DRIVES_DRIVE_FILES_H
+#define PFMSETUP_PLATFORM_HOST_DRIVES_DRIVE_FILES_H
 
 #include "platform/host/base/file_io.h"
 
@@ -90,8 +92,21 @@ public:
 // The host's own files.
 DriveFiles &HostFiles();
 
-// The drive that holds a path: the open installation's disk image for a
-// path in it, the host for any other.
+// `files` answers for every path that starts with `root`, from the
+// registration's making until it goes; the newest registration wins.
+class DriveFilesRegistration {
+public:
+    DriveFilesRegistration(std::string root, DriveFiles &files);
+    ~DriveFilesRegistration();
+    DriveFilesRegistration(const DriveFilesRegistration &) = delete;
+    DriveFilesRegistration &operator=(const DriveFilesRegistration &) = delete;
+
+private:
+    DriveFiles *files_;
+};
+
+// The drive that holds a path: the registered files whose root starts it,
+// the host for any other.
 DriveFiles &FilesOf(const std::string &path);
 
 }  // namespace host

@@ -5,7 +5,6 @@
 #include "platform/host/base/file_io.h"
 
 #include "platform/host/text/cp1252.h"
-#include "platform/host/installation/installation.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -241,34 +240,10 @@ public:
 
 }  // namespace
 
-FileStamp StampOf(const struct stat &st)
-{
-    FileStamp s;
-    s.device = st.st_dev;
-    s.inode = st.st_ino;
-    s.size = st.st_size;
-    s.mtime_ns = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    return s;
-}
-
-bool IsImagePath(std::string_view path)
-{
-    return path.compare(0, sizeof kImageRoot - 1, kImageRoot) == 0;
-}
-
 DriveFiles &HostFiles()
 {
     static Host host;
     return host;
-}
-
-DriveFiles &FilesOf(const std::string &path)
-{
-    if (IsImagePath(path)) {
-        Installation *installation = Installation::IfOpen();
-        if (DriveFiles *image = installation ? installation->ImageFiles() : nullptr) return *image;
-    }
-    return HostFiles();
 }
 
 }  // namespace host

@@ -7,8 +7,8 @@
 // once, and kept until this process replaces a file there. That keeps the
 // mtools children to a few for the run, however many reads the
 // installation makes.
-#ifndef PFMSETUP_PLATFORM_HOST_DRIVE_FILES_IMAGE_H
-#define PFMSETUP_PLATFORM_HOST_DRIVE_FILES_IMAGE_H
+#ifndef PFMSETUP_PLATFORM_HOST_DRIVES_IMAGE_FILES_H
+#define PFMSETUP_PLATFORM_HOST_DRIVES_IMAGE_FILES_H
 
 #include "platform/host/drives/drive_files.h"
 #include "platform/host/disk_image/fat_volume.h"

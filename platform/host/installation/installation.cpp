@@ -81,7 +81,8 @@ Installation::Installation(InstallationKind kind, std::string root)
     : kind_(kind),
       dialect_(DialectOf(kind)),
       root_(std::move(root)),
-      system_profile_(std::make_unique<SystemProfile>(profiles_, dialect_))
+      paths_(*this),
+      system_profile_(std::make_unique<SystemProfile>(*this, profiles_, dialect_))
 {
 }
 
@@ -97,13 +98,11 @@ void Installation::SetDirectories(std::string windows_directory, std::string sys
 
 void Installation::SetUnusable(const char *why)
 {
-    usable_ = false;
     ReportUnusable(why);
 }
 
 void Installation::SetUnusableLine(const std::string &line)
 {
-    usable_ = false;
     if (reported_) return;
     reported_ = true;
     std::fprintf(stderr, "%s\n", line.c_str());
@@ -128,6 +127,19 @@ unsigned CodePageOfRegistry(const RegistryHive *machine)
     if (data.empty() || data.size() > 5 || data.find_first_not_of("0123456789") != std::string::npos) return 1252;
     unsigned number = static_cast<unsigned>(std::strtoul(data.c_str(), nullptr, 10));
     return CodePage::ForNumber(number).Number();
+}
+
+const CodePage &AnsiCodePage()
+{
+    // Opening an installation reads its registry, whose conversions ask for
+    // the code page it is about to learn.
+    if (Installation::Opening()) return CodePage::ForNumber(1252);
+    return Installation::Current().Texts();
+}
+
+void SetAnsiCodePage(unsigned number)
+{
+    Installation::Current().SetCodePage(number);
 }
 
 }  // namespace host

@@ -6,7 +6,7 @@
 //   WIN9X_DRIVE, when set and not empty: the root folder of a Windows
 //     95/98/Me boot drive (the folder that is C:\), its registry SYSTEM.DAT;
 //     or, when it names a regular file, a disk image of such a machine, its
-//     Windows volume read and written through mtools (installation_image.cpp);
+//     Windows volume read and written through mtools (win9x_image.cpp);
 //   otherwise WINEPREFIX, or ~/.wine when that is not set: a Wine prefix,
 //     its registry system.reg.
 // The object keeps the kind, the root, the Windows and system directories,
@@ -19,8 +19,8 @@
 // error, naming its path and what is missing; its operations then answer as
 // for missing files and keys, so the run ends with the failure report and
 // writes nothing.
-#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_H
-#define PFMSETUP_PLATFORM_HOST_INSTALLATION_H
+#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_INSTALLATION_H
+#define PFMSETUP_PLATFORM_HOST_INSTALLATION_INSTALLATION_H
 
 #include "platform/host/text/code_page.h"
 #include "platform/host/profile/cache.h"
@@ -56,7 +56,9 @@ class Installation {
 public:
     // The installation of this process, opened at the first call.
     static Installation &Current();
-    // Flushes the pending win.ini and forgets the installation.
+    // Flushes the pending win.ini and forgets the installation with every
+    // cached file and path; the next operation opens one afresh. A program
+    // never needs it; tests that switch installations within one process do.
     static void Reset();
     // The installation when one is open, without opening one; null while
     // it is being opened.
@@ -71,8 +73,6 @@ public:
     const ProfileDialect &Dialect() const { return dialect_; }
     // The prefix folder, or the drive's root folder, as the user named it.
     const std::string &Root() const { return root_; }
-    // Whether the installation's layout was found (it was reported if not).
-    bool Usable() const { return usable_; }
 
     // Windows paths, as the installation spells them: C:\windows,
     // C:\windows\system32, C:\windows\win.ini for a prefix; the folder
@@ -103,11 +103,6 @@ public:
     // The version the installation answers, as GetVersionExA fills it.
     virtual bool Version(OSVERSIONINFOA *info) = 0;
 
-    // The files of the disk image that holds drive C: (their paths start
-    // "fat:", see drive_files.h), or null for an installation in host
-    // folders.
-    virtual DriveFiles *ImageFiles() { return nullptr; }
-
     // Says once, on standard error, that the installation cannot be used,
     // naming its path and why. Later calls stay silent.
     void ReportUnusable(const char *why);
@@ -129,7 +124,6 @@ private:
     InstallationKind kind_;
     ProfileDialect dialect_;
     std::string root_;
-    bool usable_ = true;
     bool reported_ = false;
     std::string windows_directory_;
     std::string system_directory_;
@@ -154,6 +148,14 @@ std::unique_ptr<Installation> OpenWin9xImage(std::string root);
 // System\CurrentControlSet\Control\Nls\CodePage), or 1252 where it
 // names none.
 unsigned CodePageOfRegistry(const RegistryHive *machine);
+
+// The ANSI code page that the host converts the installation's texts with:
+// the current installation's own (Texts()), and 1252 while an installation
+// is being opened.
+const CodePage &AnsiCodePage();
+// Chooses the current installation's code page by its number, as
+// CodePage::ForNumber does (an unknown number is 1252). For tests.
+void SetAnsiCodePage(unsigned number);
 
 }  // namespace host
 

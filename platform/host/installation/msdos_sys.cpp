@@ -1,6 +1,5 @@
 #include "platform/host/installation/msdos_sys.h"
 
-#include "platform/host/text/cp1252.h"
 #include "platform/host/profile/document.h"
 
 namespace host {

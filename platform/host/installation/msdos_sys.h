@@ -1,8 +1,8 @@
 // MSDOS.SYS at the root of a Windows 95/98/Me boot drive: on 95 OSR2, 98 and
 // Me a small text file whose [Paths] section names the Windows folder
 // (WinDir=C:\WINDOWS); on the first Windows 95 and on MS-DOS a binary file.
-#ifndef PFMSETUP_PLATFORM_HOST_MSDOS_SYS_H
-#define PFMSETUP_PLATFORM_HOST_MSDOS_SYS_H
+#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_MSDOS_SYS_H
+#define PFMSETUP_PLATFORM_HOST_INSTALLATION_MSDOS_SYS_H
 
 #include <optional>
 #include <string>

@@ -16,8 +16,8 @@
 //
 // The operations that never allocate (lstrcpyA, lstrlenA, wsprintfA and the
 // like, SendMessageTimeoutA) need no guard.
-#ifndef PFMSETUP_PLATFORM_HOST_OUT_OF_MEMORY_H
-#define PFMSETUP_PLATFORM_HOST_OUT_OF_MEMORY_H
+#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_OUT_OF_MEMORY_H
+#define PFMSETUP_PLATFORM_HOST_INSTALLATION_OUT_OF_MEMORY_H
 
 #include <new>
 #include <type_traits>

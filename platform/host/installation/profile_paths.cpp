@@ -16,7 +16,7 @@ const std::string *ProfilePaths::Resolve(const char *file, bool fresh)
 
     std::string name(file);
     if (name.find_first_of("\\/") == std::string::npos)
-        name = Installation::Current().WindowsDirectory() + "\\" + name;
+        name = installation_.WindowsDirectory() + "\\" + name;
     bool absolute = name.size() >= 3 && name[1] == ':' && (name[2] == '\\' || name[2] == '/');
     if (absolute && !fresh) {
         auto it = resolved_.find(name);
@@ -27,7 +27,7 @@ const std::string *ProfilePaths::Resolve(const char *file, bool fresh)
             return &last_path_;
         }
     }
-    std::optional<std::string> path = UnixPathOf(name);
+    std::optional<std::string> path = UnixPathOf(installation_, name);
     if (!path) return nullptr;
     if (absolute) resolved_[name] = *path;
     last_path_ = std::move(*path);

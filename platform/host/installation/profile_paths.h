@@ -2,18 +2,22 @@
 // remembered per installation: the kit is read once for every soft font of
 // every port, and finding a path's names without letter case each time
 // would cost more than the read.
-#ifndef PFMSETUP_PLATFORM_HOST_PROFILE_PATHS_H
-#define PFMSETUP_PLATFORM_HOST_PROFILE_PATHS_H
+#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_PROFILE_PATHS_H
+#define PFMSETUP_PLATFORM_HOST_INSTALLATION_PROFILE_PATHS_H
 
 #include <string>
 #include <unordered_map>
 
 namespace host {
 
+class Installation;
 class ProfileDocument;
 
 class ProfilePaths {
 public:
+    // The paths of the files of `installation`, which owns this object.
+    explicit ProfilePaths(const Installation &installation) : installation_(installation) {}
+
     // The host path of a profile file name, or null; a bare file name lies
     // in the Windows folder. Every absolute name that resolves is
     // remembered, whether or not its file exists yet; `fresh` resolves it
@@ -33,6 +37,7 @@ public:
     const std::string *LastPath() const { return &last_path_; }
 
 private:
+    const Installation &installation_;
     std::unordered_map<std::string, std::string> resolved_;  // absolute Windows name -> host path
     // The name resolved last, answered again without a look-up: reads come
     // in long runs on one file. Only names that the map above holds.

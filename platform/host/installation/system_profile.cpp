@@ -1,6 +1,6 @@
 #include "platform/host/installation/system_profile.h"
 
-#include "platform/host/text/cp1252.h"
+#include "platform/host/text/code_page.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/installation/windows_paths.h"
 #include "platform/host/installation/installation.h"
@@ -41,11 +41,14 @@ const ProfileDocument *SystemProfile::Pending(const std::string &unix_path) cons
 {
     if (!held_) return nullptr;
     if (unix_path == path_) return document_.get();
-    // The same file by any spelling of its name.
+    // The same file by any spelling of its name, letter case compared as
+    // the installation's names are (FindNoCase).
     std::size_t slash = unix_path.rfind('/');
     if (slash == std::string::npos || unix_path.compare(0, slash, folder_) != 0 || slash != folder_.size())
         return nullptr;
-    if (!EqualsNoCase(std::string_view(unix_path).substr(slash + 1), std::string_view(path_).substr(slash + 1)))
+    const CodePage &code_page = installation_.Texts();
+    if (!code_page.EqualsNoCase(code_page.FromUtf8(std::string_view(unix_path).substr(slash + 1)),
+                                code_page.FromUtf8(std::string_view(path_).substr(slash + 1))))
         return nullptr;
     return document_.get();
 }
@@ -53,17 +56,16 @@ const ProfileDocument *SystemProfile::Pending(const std::string &unix_path) cons
 bool SystemProfile::Begin()
 {
     if (held_) return true;
-    Installation &installation = Installation::Current();
-    std::optional<std::string> path = UnixPathOf(installation.SystemProfileName());
+    std::optional<std::string> path = UnixPathOf(installation_, installation_.SystemProfileName());
     if (!path) {
-        installation.ReportUnusable("it has no drive C: with a Windows folder");
+        installation_.ReportUnusable("it has no drive C: with a Windows folder");
         return false;
     }
     std::string bytes, why;
     bool existed = false;
     std::unique_ptr<FileReplacement> taken = FilesOf(*path).BeginReplace(*path, &bytes, &existed, &why);
     if (!taken) {
-        if (!why.empty()) installation.ReportUnusable(why.c_str());
+        if (!why.empty()) installation_.ReportUnusable(why.c_str());
         return false;
     }
     auto document = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
@@ -131,7 +133,7 @@ bool SystemProfile::WriteOut()
     bool ok = taken_->Commit([this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); },
                              &why);
     if (!ok) {
-        if (!why.empty()) Installation::Current().ReportUnusable(why.c_str());
+        if (!why.empty()) installation_.ReportUnusable(why.c_str());
         return false;
     }
     profiles_.Forget(path_);

@@ -6,15 +6,15 @@
 // copy in its place, then lets it go. On a host folder that is a lock on
 // the Windows folder and a temporary file renamed over win.ini
 // (permissions and owner kept); in a disk image, the replacement that
-// fat_image_drive.h describes. What is still pending when the process ends
+// fat_volume.h describes. What is still pending when the process ends
 // is flushed then. A crash at any point leaves either the old file or the
 // new one, whole (in an image, after the next run's repair).
 //
 // When memory runs out in any host operation, the copy is abandoned: the
 // run's writes until the next flush are refused and that flush fails, so
 // win.ini never gets part of a run that could not hold its data.
-#ifndef PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
-#define PFMSETUP_PLATFORM_HOST_SYSTEM_PROFILE_H
+#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_SYSTEM_PROFILE_H
+#define PFMSETUP_PLATFORM_HOST_INSTALLATION_SYSTEM_PROFILE_H
 
 #include "platform/host/drives/drive_files.h"
 #include "platform/host/profile/cache.h"
@@ -27,13 +27,18 @@
 
 namespace host {
 
+class Installation;
+
 class SystemProfile {
 public:
-    // The system profile of the installation whose parsed files `profiles`
-    // holds: the copy this process replaces is dropped from it at once.
-    // It is written by the rules of `dialect`, and never larger than the
-    // dialect's largest file.
-    SystemProfile(ProfileCache &profiles, const ProfileDialect &dialect) : profiles_(profiles), dialect_(dialect) {}
+    // The system profile of `installation`, which owns this object and
+    // whose parsed files `profiles` holds: the copy this process replaces
+    // is dropped from it at once. It is written by the rules of `dialect`,
+    // and never larger than the dialect's largest file.
+    SystemProfile(Installation &installation, ProfileCache &profiles, const ProfileDialect &dialect)
+        : installation_(installation), profiles_(profiles), dialect_(dialect)
+    {
+    }
     ~SystemProfile();
     SystemProfile(const SystemProfile &) = delete;
     SystemProfile &operator=(const SystemProfile &) = delete;
@@ -68,6 +73,7 @@ private:
     // Whether the copy fits the dialect's largest file; says why not.
     bool FitsLimit() const;
 
+    Installation &installation_;
     ProfileCache &profiles_;
     const ProfileDialect dialect_;
     bool held_ = false;

@@ -3,7 +3,7 @@
 // disk image; the Windows folder the one MSDOS.SYS names, HKEY_LOCAL_MACHINE
 // its SYSTEM.DAT, the version that SYSTEM.DAT records. The rules here serve
 // both; the folder kind is at the end, the image kind in
-// installation_image.cpp.
+// win9x_image.cpp.
 #include "platform/host/installation/win9x_drive.h"
 
 #include "platform/host/text/cp1252.h"
@@ -22,6 +22,13 @@ namespace {
 
 const char kDefaultWindowsFolder[] = "C:\\WINDOWS";
 
+// The code page of names while the installation is being opened, before its
+// registry tells its own.
+const CodePage &NamesWhileOpening()
+{
+    return CodePage::ForNumber(1252);
+}
+
 // The folder on the drive of a Windows path on C:, each name found
 // whatever its letter case; none when a folder on the way is not there.
 std::optional<std::string> FolderOnDrive(DriveFiles &files, const std::string &root,
@@ -34,7 +41,7 @@ std::optional<std::string> FolderOnDrive(DriveFiles &files, const std::string &r
         if (j == std::string::npos) j = windows_path.size();
         if (j > i) {
             std::optional<std::string> entry =
-                FindNoCase(files, folder, Cp1252ToUtf8(std::string_view(windows_path).substr(i, j - i)));
+                FindNoCase(files, folder, Cp1252ToUtf8(std::string_view(windows_path).substr(i, j - i)), NamesWhileOpening());
             if (!entry) return std::nullopt;
             folder += "/" + *entry;
         }
@@ -62,7 +69,7 @@ bool FindWin9xWindowsFolder(DriveFiles &files, const std::string &drive, Win9xWi
     // The Windows folder: the one MSDOS.SYS names, else C:\WINDOWS.
     std::string windows = kDefaultWindowsFolder;
     bool named = false;
-    if (std::optional<std::string> msdos = FindNoCase(files, drive, "MSDOS.SYS")) {
+    if (std::optional<std::string> msdos = FindNoCase(files, drive, "MSDOS.SYS", NamesWhileOpening())) {
         std::string bytes;
         FileStamp stamp;
         // One byte more than the largest MSDOS.SYS, so that a longer file
@@ -155,10 +162,10 @@ bool Win9xInstallation::FindLayout(DriveFiles &files, const std::string &drive, 
 void Win9xInstallation::ReadRegistry(DriveFiles &files, const Win9xWindowsFolder &windows)
 {
     // HKEY_LOCAL_MACHINE: SYSTEM.DAT in the Windows folder.
-    std::optional<std::string> system_dat = FindNoCase(files, windows.path, "SYSTEM.DAT");
+    std::optional<std::string> system_dat = FindNoCase(files, windows.path, "SYSTEM.DAT", NamesWhileOpening());
     if (!system_dat) {
-        std::optional<std::string> system32 = FindNoCase(files, windows.path, "system32");
-        if (system32 && FindNoCase(files, windows.path + "/" + *system32, "config")) {
+        std::optional<std::string> system32 = FindNoCase(files, windows.path, "system32", NamesWhileOpening());
+        if (system32 && FindNoCase(files, windows.path + "/" + *system32, "config", NamesWhileOpening())) {
             nt_ = true;
             SetUnusable("it holds Windows NT (a registry in WINDOWS\\system32\\config), not Windows 95/98/Me");
         } else {

@@ -1,9 +1,9 @@
 // What the two kinds of Windows 95/98/Me drive have in common: a drive
-// folder (installation_win9x.cpp) and a disk image (installation_image.cpp)
+// folder (win9x_drive.cpp) and a disk image (win9x_image.cpp)
 // find their layout by the same rules, over the files of their drive C:
 // (drive_files.h), and answer drives, registry and version alike.
-#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_WIN9X_H
-#define PFMSETUP_PLATFORM_HOST_INSTALLATION_WIN9X_H
+#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_WIN9X_DRIVE_H
+#define PFMSETUP_PLATFORM_HOST_INSTALLATION_WIN9X_DRIVE_H
 
 #include "platform/host/drives/drive_files.h"
 #include "platform/host/installation/installation.h"

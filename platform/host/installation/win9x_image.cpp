@@ -1,11 +1,12 @@
 // A Windows 95/98/Me machine kept as a disk image (WIN9X_DRIVE names the
 // image file): its Windows volume is drive C:, read and written through
-// mtools, never mounted. The image is examined (disk_image.h), locked for
+// mtools, never mounted. The image is examined (disk_image/image_format.h), locked for
 // the whole run (image_lock.h), its Windows volume chosen (WIN9X_PARTITION,
 // else the active partition, else the first holding Windows), a
 // replacement of WIN.INI that a killed run left is finished or undone
-// (fat_image_drive.h), and then the layout is found by the same rules as on
-// a drive folder (installation_win9x.h).
+// (fat_volume.h), and then the layout is found by the same rules as on a
+// drive folder (win9x_drive.h). While it is open, its volume's files are
+// registered with the drives for the paths that start "fat:".
 #include "platform/host/disk_image/image_format.h"
 #include "platform/host/drives/image_files.h"
 #include "platform/host/disk_image/fat_volume.h"
@@ -31,13 +32,15 @@ public:
     explicit Win9xImage(std::string root) : Win9xInstallation(InstallationKind::kWin9xImage, std::move(root))
     {
         Open();
+        // Opened: paths in the image are the volume's files until the
+        // installation closes.
+        if (files_) registration_ = std::make_unique<DriveFilesRegistration>(kImageRoot, *files_);
     }
 
     // The pending WIN.INI is written while the volume and the lock are
-    // still here; they go before the base class's members.
+    // still here; they go before the base class's members, the volume's
+    // registration first.
     ~Win9xImage() override { Profile().Flush(); }
-
-    DriveFiles *ImageFiles() override { return files_.get(); }
 
 private:
     void Refuse(const std::string &why) { SetUnusable(host::ImageFiles::AboutTheImage(why).c_str()); }
@@ -87,7 +90,7 @@ private:
     // kills the program, and TMPDIR need not be writable; elsewhere it is
     // a temporary file, unlinked as soon as it is open (the open file stays
     // readable). Reading from memory would need libcreg's own I/O layer,
-    // and the checks of registry_win9x_check.cpp work on a file too.
+    // and the checks of registry/win9x_registry_check.cpp work on a file too.
     std::unique_ptr<RegistryHive> OpenRegistry(DriveFiles &files, const std::string &path, std::string *why,
                                                int code_page) override
     {
@@ -131,6 +134,7 @@ private:
     std::unique_ptr<ImageLock> lock_;
     std::unique_ptr<FatImageDrive> drive_;
     std::unique_ptr<host::ImageFiles> files_;
+    std::unique_ptr<DriveFilesRegistration> registration_;
 };
 
 }  // namespace

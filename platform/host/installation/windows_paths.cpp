@@ -1,6 +1,5 @@
 #include "platform/host/installation/windows_paths.h"
 
-#include "platform/host/installation/ansi_code_page.h"
 #include "platform/host/text/cp1252.h"
 #include "platform/host/drives/drive_files.h"
 #include "platform/host/installation/installation.h"
@@ -31,19 +30,25 @@ bool IsRefusedChar(unsigned char c)
 // 83 5C, 表 95 5C), which the platform reads as that character, as it
 // reads '|' (7C) in ポ (83 7C). In UTF-8 every byte below 0x80 is the
 // character it looks like.
-std::optional<std::string> Utf8WindowsPathOf(const std::string &unix_path);
+std::optional<std::string> Utf8WindowsPathOf(const Installation &installation, const std::string &unix_path);
 
-std::optional<std::string> CurrentWindowsDirectory()
+std::optional<std::string> CurrentWindowsDirectory(const Installation &installation)
 {
     char buffer[PATH_MAX];
     if (!getcwd(buffer, sizeof buffer)) return std::nullopt;
-    return Utf8WindowsPathOf(buffer);
+    return Utf8WindowsPathOf(installation, buffer);
+}
+
+// The code page of the installation's texts; 1252 while it is being opened.
+const CodePage &TextsOf(const Installation &installation)
+{
+    return Installation::Opening() ? CodePage::ForNumber(1252) : installation.Texts();
 }
 
 // The full Windows path (UTF-8), with "." and ".." resolved, a period that ends a
 // folder's name dropped and the periods and spaces that end the last name
 // dropped, as the platform forms full paths.
-std::optional<std::string> FullWindowsPath(std::string_view path)
+std::optional<std::string> FullWindowsPath(const Installation &installation, std::string_view path)
 {
     std::string full;
     bool has_drive = path.size() >= 2 && path[1] == ':' &&
@@ -53,7 +58,7 @@ std::optional<std::string> FullWindowsPath(std::string_view path)
     if (has_drive && path.size() >= 3 && (path[2] == '\\' || path[2] == '/')) {
         full = std::string(path);
     } else {
-        std::optional<std::string> cwd = CurrentWindowsDirectory();
+        std::optional<std::string> cwd = CurrentWindowsDirectory(installation);
         if (!cwd) return std::nullopt;
         if (has_drive) {
             if (FoldCase(static_cast<unsigned char>(path[0])) != FoldCase(static_cast<unsigned char>((*cwd)[0])))
@@ -107,13 +112,13 @@ std::optional<std::string> RealPath(const std::string &path)
     return out;
 }
 
-std::optional<std::string> FindNoCase(DriveFiles &files, const std::string &dir, std::string_view name)
+std::optional<std::string> FindNoCase(DriveFiles &files, const std::string &dir, std::string_view name,
+                                      const CodePage &code_page)
 {
     std::string exact = dir + "/" + std::string(name);
     if (files.Exists(exact)) return std::string(name);
     std::vector<std::string> entries;
     if (!files.List(dir, &entries)) return std::nullopt;
-    const CodePage &code_page = AnsiCodePage();
     std::string wanted = code_page.FromUtf8(name);
     for (const std::string &entry : entries) {
         if (code_page.EqualsNoCase(code_page.FromUtf8(entry), wanted)) return entry;
@@ -123,18 +128,24 @@ std::optional<std::string> FindNoCase(DriveFiles &files, const std::string &dir,
 
 std::optional<std::string> FindNoCase(const std::string &dir, std::string_view name)
 {
-    return FindNoCase(FilesOf(dir), dir, name);
+    return FindNoCase(FilesOf(dir), dir, name, AnsiCodePage());
 }
 
 std::optional<std::string> UnixPathOf(std::string_view windows_path)
 {
-    std::optional<std::string> full = FullWindowsPath(AnsiCodePage().ToUtf8(windows_path));
+    return UnixPathOf(Installation::Current(), windows_path);
+}
+
+std::optional<std::string> UnixPathOf(const Installation &installation, std::string_view windows_path)
+{
+    const CodePage &code_page = TextsOf(installation);
+    std::optional<std::string> full = FullWindowsPath(installation, code_page.ToUtf8(windows_path));
     if (!full) return std::nullopt;
     for (std::size_t k = 3; k < full->size(); ++k) {
         unsigned char c = static_cast<unsigned char>((*full)[k]);
         if (c != '\\' && IsRefusedChar(c)) return std::nullopt;
     }
-    std::string unix_path = Installation::Current().DriveFolder((*full)[0]);
+    std::string unix_path = installation.DriveFolder((*full)[0]);
     if (unix_path.empty() || !Exists(unix_path)) return std::nullopt;
 
     bool walking = true;  // while every component so far exists
@@ -144,7 +155,7 @@ std::optional<std::string> UnixPathOf(std::string_view windows_path)
         if (j == std::string::npos) j = full->size();
         std::string name = full->substr(i, j - i);
         if (walking) {
-            std::optional<std::string> entry = FindNoCase(unix_path, name);
+            std::optional<std::string> entry = FindNoCase(FilesOf(unix_path), unix_path, name, code_page);
             if (entry) {
                 name = *entry;
             } else {
@@ -160,20 +171,21 @@ std::optional<std::string> UnixPathOf(std::string_view windows_path)
 
 std::optional<std::string> WindowsPathOf(const std::string &unix_path)
 {
-    std::optional<std::string> path = Utf8WindowsPathOf(unix_path);
+    const Installation &installation = Installation::Current();
+    std::optional<std::string> path = Utf8WindowsPathOf(installation, unix_path);
     if (!path) return std::nullopt;
-    return AnsiCodePage().FromUtf8(*path);
+    return TextsOf(installation).FromUtf8(*path);
 }
 
 namespace {
 
-std::optional<std::string> Utf8WindowsPathOf(const std::string &unix_path)
+std::optional<std::string> Utf8WindowsPathOf(const Installation &installation, const std::string &unix_path)
 {
     std::optional<std::string> real = IsImagePath(unix_path) ? std::optional<std::string>(unix_path)
                                                               : RealPath(unix_path);
     if (!real) return std::nullopt;
 
-    std::vector<DriveMapping> drives = Installation::Current().Drives();
+    std::vector<DriveMapping> drives = installation.Drives();
 
     // The deepest folder above the path that is the root of a drive.
     std::string folder = *real;

@@ -1,8 +1,8 @@
 // Windows paths on the host: drive letters through the prefix's dosdevices
 // folder, '\' separators, names found whatever their letter case, and the
 // trailing periods and spaces of a path component dropped.
-#ifndef PFMSETUP_PLATFORM_HOST_PATHS_H
-#define PFMSETUP_PLATFORM_HOST_PATHS_H
+#ifndef PFMSETUP_PLATFORM_HOST_INSTALLATION_WINDOWS_PATHS_H
+#define PFMSETUP_PLATFORM_HOST_INSTALLATION_WINDOWS_PATHS_H
 
 #include <optional>
 #include <string>
@@ -10,12 +10,18 @@
 
 namespace host {
 
+class CodePage;
+class DriveFiles;
+class Installation;
+
 // The Unix path that a Windows path names. Every component that exists is
 // matched without letter case; the ones that do not exist are kept as
 // written (so a file about to be created gets the name it was given).
 // Relative paths start at the current directory. No result for a drive
 // the prefix does not map, or a name the platform refuses.
+// Of the current installation, or of the one given.
 std::optional<std::string> UnixPathOf(std::string_view windows_path);
+std::optional<std::string> UnixPathOf(const Installation &installation, std::string_view windows_path);
 
 // The Windows path of a Unix path: the deepest drive whose folder holds it,
 // as Wine names it (Z:\ for / where the prefix maps Z: so).
@@ -26,11 +32,13 @@ std::optional<std::string> RealPath(const std::string &path);
 
 // The entry of a Unix folder whose name equals `name` without letter case
 // (the exact spelling wins); no result when there is none.
-// On the drive that FilesOf(dir) names.
+// On the drive that FilesOf(dir) names, names in the current installation's
+// code page.
 std::optional<std::string> FindNoCase(const std::string &dir, std::string_view name);
-class DriveFiles;
-// On a drive given (while an installation is being opened).
-std::optional<std::string> FindNoCase(DriveFiles &files, const std::string &dir, std::string_view name);
+// On a drive given, names in a code page given (while an installation is
+// being opened: 1252).
+std::optional<std::string> FindNoCase(DriveFiles &files, const std::string &dir, std::string_view name,
+                                      const CodePage &code_page);
 
 }  // namespace host
 

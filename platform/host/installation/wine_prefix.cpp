@@ -96,31 +96,40 @@ std::string ProgramFileName()
 }
 
 // A hive file, parsed again only when the file changes (Wine's own tools
-// may change a prefix while it is in use).
+// may change a prefix while it is in use), its texts in a code page.
 class HiveFile {
 public:
     explicit HiveFile(std::string path) : path_(std::move(path)) {}
-    std::shared_ptr<const RegistryHive> Load()
+    std::shared_ptr<const RegistryHive> Load(const CodePage &code_page)
     {
         struct stat st;
         if (stat(path_.c_str(), &st) != 0) {
+            file_.reset();
             hive_.reset();
             return nullptr;
         }
-        if (hive_ && stamp_ == StampOf(st)) return hive_;
-        std::string text;
-        if (!ReadWholeFile(path_, &text, &st)) {
+        if (!file_ || !(stamp_ == StampOf(st))) {
             hive_.reset();
-            return nullptr;
+            std::string text;
+            if (!ReadWholeFile(path_, &text, &st)) {
+                file_.reset();
+                return nullptr;
+            }
+            stamp_ = StampOf(st);
+            file_ = RegistryFile::Parse(text);
         }
-        stamp_ = StampOf(st);
-        hive_ = std::make_shared<WineRegistryHive>(RegistryFile::Parse(text));
+        if (!hive_ || code_page_ != &code_page) {
+            hive_ = std::make_shared<WineRegistryHive>(file_, code_page);
+            code_page_ = &code_page;
+        }
         return hive_;
     }
 
 private:
     std::string path_;
     FileStamp stamp_;
+    std::shared_ptr<const RegistryFile> file_;
+    const CodePage *code_page_ = nullptr;
     std::shared_ptr<const RegistryHive> hive_;
 };
 
@@ -131,8 +140,9 @@ public:
     {
         SetDirectories("C:\\windows", "C:\\windows\\system32", "C:\\windows\\win.ini");
         // The code page is read quietly: a system.reg that cannot be read is
-        // reported where the registry is first asked.
-        SetCodePage(CodePageOfRegistry(system_.Load().get()));
+        // reported where the registry is first asked. Its number is digits,
+        // the same in every code page.
+        SetCodePage(CodePageOfRegistry(system_.Load(CodePage::ForNumber(1252)).get()));
     }
 
     std::string DriveFolder(char letter) const override
@@ -155,7 +165,7 @@ public:
 
     std::shared_ptr<const RegistryHive> Machine() override
     {
-        std::shared_ptr<const RegistryHive> hive = system_.Load();
+        std::shared_ptr<const RegistryHive> hive = system_.Load(Texts());
         if (!hive) ReportUnusable("its system.reg cannot be read");
         return hive;
     }
@@ -163,7 +173,7 @@ public:
     bool Version(OSVERSIONINFOA *info) override
     {
         // A version chosen for the program, or for every program, in Wine's settings.
-        if (std::shared_ptr<const RegistryHive> user = user_.Load()) {
+        if (std::shared_ptr<const RegistryHive> user = user_.Load(Texts())) {
             std::string own = "Software\\Wine\\AppDefaults\\" + ProgramFileName();
             const char *paths[] = {own.c_str(), "Software\\Wine"};
             for (const char *path : paths) {

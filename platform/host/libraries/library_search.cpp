@@ -1,5 +1,6 @@
 #include "platform/host/libraries/library_search.h"
 
+#include "platform/host/drives/drive_files.h"
 #include "platform/host/text/cp1252.h"
 #include "platform/host/installation/windows_paths.h"
 #include "platform/host/installation/installation.h"
@@ -61,7 +62,7 @@ std::string RegistryPath()
 // %SystemRoot% and %windir% replaced by the Windows folder; any other
 // reference is kept as written, as the platform keeps a variable it does
 // not know.
-std::string ExpandFolderReferences(std::string_view entry)
+std::string ExpandFolderReferences(const Installation &installation, std::string_view entry)
 {
     std::string out;
     std::size_t i = 0;
@@ -70,7 +71,7 @@ std::string ExpandFolderReferences(std::string_view entry)
         if (close != std::string_view::npos) {
             std::string_view name = entry.substr(i + 1, close - i - 1);
             if (EqualsNoCase(name, "SystemRoot") || EqualsNoCase(name, "windir")) {
-                out += Installation::Current().WindowsDirectory();
+                out += installation.WindowsDirectory();
                 i = close + 1;
                 continue;
             }
@@ -83,8 +84,9 @@ std::string ExpandFolderReferences(std::string_view entry)
     return out;
 }
 
-}  // namespace
-
+// The file name that the search looks for: ".dll" is added to a name
+// without an extension, and a name that ends in '.' loses that period
+// and gets no extension.
 std::string LibraryFileName(std::string_view name)
 {
     std::size_t base = name.find_last_of("\\/:");
@@ -94,45 +96,51 @@ std::string LibraryFileName(std::string_view name)
     return std::string(name);
 }
 
-std::vector<std::string> PathFolders(std::string_view path_value)
+}  // namespace
+
+std::vector<std::string> PathFolders(const Installation &installation, std::string_view path_value)
 {
     std::vector<std::string> folders;
     std::size_t start = 0;
     while (start <= path_value.size()) {
         std::size_t end = path_value.find(';', start);
         if (end == std::string_view::npos) end = path_value.size();
-        std::string entry = ExpandFolderReferences(path_value.substr(start, end - start));
+        std::string entry = ExpandFolderReferences(installation, path_value.substr(start, end - start));
         if (!entry.empty()) {
-            if (auto unix_path = UnixPathOf(entry)) folders.push_back(*unix_path);
+            if (auto unix_path = UnixPathOf(installation, entry)) folders.push_back(*unix_path);
         }
         start = end + 1;
     }
     return folders;
 }
 
-std::vector<std::string> LibrarySearchFolders()
+namespace {
+
+// The folders searched, as Unix paths, in the order searched.
+std::vector<std::string> LibrarySearchFolders(const Installation &installation)
 {
     std::vector<std::string> folders;
     if (auto f = ProgramFolder()) folders.push_back(*f);
     if (auto f = CurrentFolder()) folders.push_back(*f);
-    const Installation &installation = Installation::Current();
-    if (auto f = UnixPathOf(installation.SystemDirectory())) folders.push_back(*f);
-    if (auto f = UnixPathOf(installation.WindowsDirectory())) folders.push_back(*f);
-    for (std::string &f : PathFolders(RegistryPath())) folders.push_back(std::move(f));
+    if (auto f = UnixPathOf(installation, installation.SystemDirectory())) folders.push_back(*f);
+    if (auto f = UnixPathOf(installation, installation.WindowsDirectory())) folders.push_back(*f);
+    for (std::string &f : PathFolders(installation, RegistryPath())) folders.push_back(std::move(f));
     return folders;
 }
 
-std::optional<std::string> FindLibraryFile(std::string_view name)
+}  // namespace
+
+std::optional<std::string> FindLibraryFile(const Installation &installation, std::string_view name)
 {
     if (name.empty()) return std::nullopt;
     const std::string file = LibraryFileName(name);
     if (file.find_first_of("\\/:") != std::string::npos) {
-        auto path = UnixPathOf(file);
+        auto path = UnixPathOf(installation, file);
         if (path && IsRegularFile(*path)) return path;
         return std::nullopt;
     }
-    for (const std::string &folder : LibrarySearchFolders()) {
-        auto found = FindNoCase(folder, file);
+    for (const std::string &folder : LibrarySearchFolders(installation)) {
+        auto found = FindNoCase(FilesOf(folder), folder, file, installation.Texts());
         if (!found) continue;
         std::string path = folder == "/" ? "/" + *found : folder + "/" + *found;
         if (IsRegularFile(path)) return path;

@@ -2,8 +2,8 @@
 // without a folder: the program's folder, the current folder, the system
 // folder, the Windows folder, then each folder of the PATH that the
 // installation keeps in its registry.
-#ifndef PFMSETUP_PLATFORM_HOST_LIBRARY_SEARCH_H
-#define PFMSETUP_PLATFORM_HOST_LIBRARY_SEARCH_H
+#ifndef PFMSETUP_PLATFORM_HOST_LIBRARIES_LIBRARY_SEARCH_H
+#define PFMSETUP_PLATFORM_HOST_LIBRARIES_LIBRARY_SEARCH_H
 
 #include <optional>
 #include <string>
@@ -12,25 +12,19 @@
 
 namespace host {
 
-// The file name that the search looks for: ".dll" is added to a name
-// without an extension, and a name that ends in '.' loses that period
-// and gets no extension.
-std::string LibraryFileName(std::string_view name);
+class Installation;
 
 // The folders of a PATH value in the installation's terms: ';'-separated
 // Windows paths, %SystemRoot% and %windir% (in any letter case) standing
 // for the Windows folder. Gives the Unix folders, in order; entries that
 // are empty or name no place in the prefix are left out.
-std::vector<std::string> PathFolders(std::string_view path_value);
-
-// The folders searched, as Unix paths, in the order searched.
-std::vector<std::string> LibrarySearchFolders();
+std::vector<std::string> PathFolders(const Installation &installation, std::string_view path_value);
 
 // The Unix path of the file that loading `name` opens: a name with a
 // folder ('\' or '/' or a drive) is taken as a path; any other name is
-// looked for in LibrarySearchFolders(), letter case not counting, and the
-// first folder that holds it wins. No result when there is no such file.
-std::optional<std::string> FindLibraryFile(std::string_view name);
+// looked for in the folders above, in order, letter case not counting, and
+// the first folder that holds it wins. The installation's paths and names. No result when there is no such file.
+std::optional<std::string> FindLibraryFile(const Installation &installation, std::string_view name);
 
 }  // namespace host
 

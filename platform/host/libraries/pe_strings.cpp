@@ -1,7 +1,6 @@
 #include "platform/host/libraries/pe_strings.h"
 #include "platform/host/base/little_endian.h"
 
-#include "platform/host/installation/ansi_code_page.h"
 
 #include <algorithm>
 #include <cstring>
@@ -269,11 +268,6 @@ int CopyStringResource(std::u16string_view text, char *buffer, int size, const C
     std::memcpy(buffer, ansi.data(), n);
     buffer[n] = '\0';
     return static_cast<int>(n);
-}
-
-int CopyStringResource(std::u16string_view text, char *buffer, int size)
-{
-    return CopyStringResource(text, buffer, size, AnsiCodePage());
 }
 
 }  // namespace host

@@ -5,8 +5,8 @@
 // Every read is bounded by the file: a truncated or malformed file reads
 // as "not an image" (the loader would refuse it) or as "string absent",
 // never beyond the bytes that were read.
-#ifndef PFMSETUP_PLATFORM_HOST_PE_STRINGS_H
-#define PFMSETUP_PLATFORM_HOST_PE_STRINGS_H
+#ifndef PFMSETUP_PLATFORM_HOST_LIBRARIES_PE_STRINGS_H
+#define PFMSETUP_PLATFORM_HOST_LIBRARIES_PE_STRINGS_H
 
 #include <cstddef>
 #include <cstdint>
@@ -68,9 +68,7 @@ std::optional<std::u16string> FindStringResource(const PeImage &image, std::uint
 // cut to size - 1 bytes, then a NUL; a character of two bytes that would
 // be cut is left out whole. Returns the bytes copied, without the NUL. A
 // size of 0 writes nothing and returns -1; a negative size does not cut.
-// Without a code page: the installation's (AnsiCodePage()).
 int CopyStringResource(std::u16string_view text, char *buffer, int size, const CodePage &code_page);
-int CopyStringResource(std::u16string_view text, char *buffer, int size);
 
 }  // namespace host
 

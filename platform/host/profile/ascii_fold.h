@@ -9,8 +9,8 @@
 // seven bytes), and the capitals of a word are found with carries instead
 // of a test per byte: the key index compares names on every read and
 // write of a profile.
-#ifndef PFMSETUP_PLATFORM_HOST_ASCII_FOLD_H
-#define PFMSETUP_PLATFORM_HOST_ASCII_FOLD_H
+#ifndef PFMSETUP_PLATFORM_HOST_PROFILE_ASCII_FOLD_H
+#define PFMSETUP_PLATFORM_HOST_PROFILE_ASCII_FOLD_H
 
 #include <cstddef>
 #include <cstdint>

@@ -2,19 +2,19 @@
 // each line is, how sections and keys are found, where writes go.
 //
 // The parts:
-//   profile_document.cpp        the rules (this file): parse, classify,
+//   document.cpp                the rules (this file): parse, classify,
 //                               find, set, delete
-//   profile_document_write.cpp  the file written out: untouched lines as
+//   document_write.cpp          the file written out: untouched lines as
 //                               they were, in runs, in the file's encoding
-//   profile_line.h              a line's record, profile white space, the
+//   line.h                      a line's record, profile white space, the
 //                               rule that cuts a text into lines
-//   profile_key_index.{h,cpp}   speed-up: which line answers a key's name
+//   key_index.{h,cpp}           speed-up: which line answers a key's name
 //                               (hash, hint for the next line, absent name)
-//   profile_section_index.{h,cpp} speed-up: the sections of a name, and
+//   section_index.{h,cpp}       speed-up: the sections of a name, and
 //                               the last look-up kept
 //   ascii_fold.{h,cpp}          speed-up: names compared without ASCII case,
 //                               eight bytes at a time
-//   text_arena.{h,cpp}          the lines' texts, in blocks that never move
+//   line_arena.{h,cpp}          the lines' texts, in blocks that never move
 //
 // The rules, each stated once below:
 // - Names (of sections and keys) are trimmed of profile white space and

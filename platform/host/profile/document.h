@@ -4,10 +4,10 @@
 // edited.
 //
 // Lines are kept in a text arena and addressed by offset; each section has
-// an index of its keys (profile_key_index.h), the sections one of their
-// names (profile_section_index.h). A file of a million lines costs a few
+// an index of its keys (key_index.h), the sections one of their
+// names (section_index.h). A file of a million lines costs a few
 // dozen bytes a line beyond its own size, and looking a key up costs a
-// hash, not a scan. The rules themselves are in profile_document.cpp.
+// hash, not a scan. The rules themselves are in document.cpp.
 #ifndef PFMSETUP_PLATFORM_HOST_PROFILE_DOCUMENT_H
 #define PFMSETUP_PLATFORM_HOST_PROFILE_DOCUMENT_H
 

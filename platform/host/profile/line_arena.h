@@ -6,8 +6,8 @@
 // offset space is cut into 1 MiB pages, each mapped to where its bytes lie,
 // so finding a text costs one table look-up and growing the arena copies
 // nothing (a file written key by key grows to tens of MiB).
-#ifndef PFMSETUP_PLATFORM_HOST_TEXT_ARENA_H
-#define PFMSETUP_PLATFORM_HOST_TEXT_ARENA_H
+#ifndef PFMSETUP_PLATFORM_HOST_PROFILE_LINE_ARENA_H
+#define PFMSETUP_PLATFORM_HOST_PROFILE_LINE_ARENA_H
 
 #include <cstdint>
 #include <cstdlib>

@@ -5,8 +5,8 @@
 // A file that passes this check holds a key tree in which every key is
 // reached once, every key's record exists and every record and value lies
 // within its block.
-#ifndef PFMSETUP_PLATFORM_HOST_REGISTRY_WIN9X_CHECK_H
-#define PFMSETUP_PLATFORM_HOST_REGISTRY_WIN9X_CHECK_H
+#ifndef PFMSETUP_PLATFORM_HOST_REGISTRY_WIN9X_REGISTRY_CHECK_H
+#define PFMSETUP_PLATFORM_HOST_REGISTRY_WIN9X_REGISTRY_CHECK_H
 
 #include <string>
 #include <string_view>

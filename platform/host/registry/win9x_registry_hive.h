@@ -1,7 +1,7 @@
 // The registry of a Windows 95/98/Me installation: SYSTEM.DAT (or USER.DAT)
 // in the binary format of those systems, read through libcreg.
-#ifndef PFMSETUP_PLATFORM_HOST_REGISTRY_WIN9X_H
-#define PFMSETUP_PLATFORM_HOST_REGISTRY_WIN9X_H
+#ifndef PFMSETUP_PLATFORM_HOST_REGISTRY_WIN9X_REGISTRY_HIVE_H
+#define PFMSETUP_PLATFORM_HOST_REGISTRY_WIN9X_REGISTRY_HIVE_H
 
 #include "platform/host/registry/hive.h"
 

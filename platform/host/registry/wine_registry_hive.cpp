@@ -1,7 +1,5 @@
 #include "platform/host/registry/wine_registry_hive.h"
 
-#include "platform/host/installation/ansi_code_page.h"
-
 namespace host {
 namespace {
 
@@ -25,7 +23,7 @@ HiveKey WineRegistryHive::Find(HiveKey from, std::string_view path, HiveMiss *mi
         return nullptr;
     }
     bool too_many_links = false;
-    const RegistryKey *found = file_->Find(*KeyOf(from), AnsiCodePage().ToUtf16(path), &too_many_links);
+    const RegistryKey *found = file_->Find(*KeyOf(from), code_page_.ToUtf16(path), &too_many_links);
     if (!found && too_many_links && miss) *miss = HiveMiss::kTooManyLinks;
     return found;
 }
@@ -39,18 +37,18 @@ bool WineRegistryHive::SubkeyName(HiveKey key, std::size_t index, std::string *n
         it = listed_.emplace(key, std::move(list)).first;
     }
     if (index >= it->second.size()) return false;
-    *name = AnsiCodePage().FromUtf16(it->second[index]->name);
+    *name = code_page_.FromUtf16(it->second[index]->name);
     return true;
 }
 
 bool WineRegistryHive::Value(HiveKey key, std::string_view name, uint32_t *type, std::string *data) const
 {
-    const RegistryValue *value = file_->Value(*KeyOf(key), AnsiCodePage().ToUtf16(name));
+    const RegistryValue *value = file_->Value(*KeyOf(key), code_page_.ToUtf16(name));
     if (!value) return false;
     *type = value->type;
     if (IsString(value->type)) {
-        *data = AnsiCodePage().FromUtf16(reinterpret_cast<const unsigned char *>(value->data.data()),
-                                         value->data.size(), false);
+        *data = code_page_.FromUtf16(reinterpret_cast<const unsigned char *>(value->data.data()),
+                                     value->data.size(), false);
     } else {
         *data = value->data;
     }

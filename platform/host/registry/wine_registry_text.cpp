@@ -225,14 +225,15 @@ std::vector<std::u16string_view> SplitPath(std::u16string_view path)
     return parts;
 }
 
-}  // namespace
-
+// A key or value name as it compares without letter case.
 std::u16string FoldRegistryName(std::u16string_view name)
 {
     std::u16string out(name);
     for (char16_t &c : out) c = FoldUnit(c);
     return out;
 }
+
+}  // namespace
 
 bool RegistryNameLess::operator()(const std::u16string &a, const std::u16string &b) const
 {

@@ -1,8 +1,8 @@
 // A registry hive in Wine's text format (system.reg, user.reg), read into
 // a tree of keys and values. Names are kept in UTF-16 as the registry holds
 // them; string data keep their terminating NUL, other data their bytes.
-#ifndef PFMSETUP_PLATFORM_HOST_REGISTRY_FILE_H
-#define PFMSETUP_PLATFORM_HOST_REGISTRY_FILE_H
+#ifndef PFMSETUP_PLATFORM_HOST_REGISTRY_WINE_REGISTRY_TEXT_H
+#define PFMSETUP_PLATFORM_HOST_REGISTRY_WINE_REGISTRY_TEXT_H
 
 #include <cstdint>
 #include <map>
@@ -22,7 +22,6 @@ struct RegistryValue {
 struct RegistryNameLess {
     bool operator()(const std::u16string &a, const std::u16string &b) const;
 };
-std::u16string FoldRegistryName(std::u16string_view name);
 
 struct RegistryKey {
     std::u16string name;

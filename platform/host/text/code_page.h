@@ -2,11 +2,11 @@
 // conversions of its texts to and from Unicode.
 //
 // The code pages: 1252 (Western, with the platform's own tables, see
-// codepage.h), 874 (Thai), 932 (Japanese), 936 (Simplified Chinese), 949
+// cp1252.h), 874 (Thai), 932 (Japanese), 936 (Simplified Chinese), 949
 // (Korean), 950 (Traditional Chinese), 1250 (Central European), 1251
 // (Cyrillic), 1253 (Greek), 1254 (Turkish), 1255 (Hebrew), 1256 (Arabic),
 // 1257 (Baltic) and 1258 (Vietnamese), the others through the C library's
-// iconv (see code_page_tables.h). Any other number (65001, 0, a number the
+// iconv (see iconv_tables.h). Any other number (65001, 0, a number the
 // C library lacks) is code page 1252, the code page of an installation that
 // names none.
 //
@@ -22,14 +22,14 @@
 // - UTF-8 input: malformed bytes are U+FFFD, and so '?'; a code point
 //   beyond U+FFFF is one '?'.
 //
-// Letter case (EqualsNoCase, FoldCase): 1252 as codepage.h says. A single-
+// Letter case (EqualsNoCase, FoldCase): 1252 as cp1252.h says. A single-
 // byte code page folds a byte to the byte of its Unicode simple case
 // folding (CaseFolding.txt, status C and S) where the code page has that
 // character, else leaves it. A double-byte code page folds the ASCII
 // letters only; a character of two bytes is compared as it is, and its
 // second byte is never folded.
-#ifndef PFMSETUP_PLATFORM_HOST_CODE_PAGE_H
-#define PFMSETUP_PLATFORM_HOST_CODE_PAGE_H
+#ifndef PFMSETUP_PLATFORM_HOST_TEXT_CODE_PAGE_H
+#define PFMSETUP_PLATFORM_HOST_TEXT_CODE_PAGE_H
 
 #include <cstddef>
 #include <string>

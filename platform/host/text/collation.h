@@ -4,8 +4,8 @@
 // hyphen, the apostrophe and control characters counting only where all else
 // is equal, the soft hyphen ignored, ligatures equal to their letters (ß and
 // "ss").
-#ifndef PFMSETUP_PLATFORM_HOST_COLLATION_H
-#define PFMSETUP_PLATFORM_HOST_COLLATION_H
+#ifndef PFMSETUP_PLATFORM_HOST_TEXT_COLLATION_H
+#define PFMSETUP_PLATFORM_HOST_TEXT_COLLATION_H
 
 namespace host {
 

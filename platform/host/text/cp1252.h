@@ -1,8 +1,8 @@
 // Code page 1252, the ANSI code page of most installations the program
 // serves, and its conversions to and from Unicode as the platform does them.
 // The other code pages, and the choice among them: code_page.h.
-#ifndef PFMSETUP_PLATFORM_HOST_CODEPAGE_H
-#define PFMSETUP_PLATFORM_HOST_CODEPAGE_H
+#ifndef PFMSETUP_PLATFORM_HOST_TEXT_CP1252_H
+#define PFMSETUP_PLATFORM_HOST_TEXT_CP1252_H
 
 #include <cstddef>
 #include <cstdint>

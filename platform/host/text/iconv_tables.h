@@ -10,8 +10,8 @@
 // of a unit is what iconv gives for that unit alone when that is one or two
 // bytes that read back as the same unit, else none. Tables are made whole
 // at their first use and never change after, so they can be shared freely.
-#ifndef PFMSETUP_PLATFORM_HOST_CODE_PAGE_TABLES_H
-#define PFMSETUP_PLATFORM_HOST_CODE_PAGE_TABLES_H
+#ifndef PFMSETUP_PLATFORM_HOST_TEXT_ICONV_TABLES_H
+#define PFMSETUP_PLATFORM_HOST_TEXT_ICONV_TABLES_H
 
 #include <cstdint>
 #include <memory>

@@ -2,8 +2,8 @@
 // letters that the ANSI code pages hold: Latin-1, Latin Extended-A, the
 // Vietnamese O and U with horn, Greek, Cyrillic and the full-width Latin
 // letters. Every other code point folds to itself.
-#ifndef PFMSETUP_PLATFORM_HOST_UNICODE_CASE_H
-#define PFMSETUP_PLATFORM_HOST_UNICODE_CASE_H
+#ifndef PFMSETUP_PLATFORM_HOST_TEXT_UNICODE_CASE_H
+#define PFMSETUP_PLATFORM_HOST_TEXT_UNICODE_CASE_H
 
 namespace host {
 

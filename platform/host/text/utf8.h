@@ -1,7 +1,7 @@
 // UTF-8, the character set of host file names, Wine's registry files and
 // the terminal: one decoder and one encoder for the whole host layer.
-#ifndef PFMSETUP_PLATFORM_HOST_UTF8_H
-#define PFMSETUP_PLATFORM_HOST_UTF8_H
+#ifndef PFMSETUP_PLATFORM_HOST_TEXT_UTF8_H
+#define PFMSETUP_PLATFORM_HOST_TEXT_UTF8_H
 
 #include <cstddef>
 #include <optional>

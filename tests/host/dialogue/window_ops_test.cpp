@@ -6,6 +6,7 @@
 // shows. The test waits on the box's output (its "answer: " prompt), never
 // on time.
 #include "dialogue_fixture.h"
+#include "platform/host/installation/installation.h"
 
 namespace {
 
@@ -32,6 +33,36 @@ TEST_F(DialogueTest, FindsTheBoxOfAnotherCopyByCaptionWithoutLetterCaseUntilItIs
     EXPECT_EQ(child.Finish(), IDOK);
     EXPECT_EQ(FindWindowA(nullptr, caption), nullptr);
     EXPECT_TRUE(FilesIn(table_).empty()) << "entry left behind: " << FilesIn(table_).front();
+}
+
+// Titles compare as Unicode texts of the installation's code page: in 1251
+// \xA8 and \xB8 are one letter (Ё, ё), in 1252 two signs; in 932 full-width
+// letters fold (\x82\x60 Ａ, \x82\x81 ａ) but the second byte of a
+// character never does (\x83\x41 ア, \x83\x61 ャ).
+TEST_F(DialogueTest, FindsTitlesByTheLetterCaseOfTheInstallationsCodePage)
+{
+    BoxChild cyrillic([] { return MessageBoxA(nullptr, "Install?", "\xA8 Kit", MB_OK); });
+    ASSERT_TRUE(cyrillic.WaitFor("answer: ")) << cyrillic.output();
+    BoxChild japanese([] { return MessageBoxA(nullptr, "Install?", "\x82\x60\x83\x41 Kit", MB_OK); });
+    ASSERT_TRUE(japanese.WaitFor("answer: ")) << japanese.output();
+    const struct {
+        unsigned code_page;
+        const char *title;
+        bool found;
+    } cases[] = {
+        {1251, "\xB8 KIT", true}, {1252, "\xB8 KIT", false},
+        {932, "\x82\x81\x83\x41 KIT", true}, {932, "\x82\x60\x83\x61 Kit", false},
+        {1252, "\x82\x60\x83\x61 Kit", true},
+    };
+    for (const auto &c : cases) {
+        host::SetAnsiCodePage(c.code_page);
+        EXPECT_EQ(FindWindowA(nullptr, c.title) != nullptr, c.found) << c.code_page << " " << c.title;
+    }
+    host::SetAnsiCodePage(1252);
+    cyrillic.Send("\n");
+    japanese.Send("\n");
+    EXPECT_EQ(cyrillic.Finish(), IDOK);
+    EXPECT_EQ(japanese.Finish(), IDOK);
 }
 
 TEST_F(DialogueTest, EntryOfAKilledCopyIsIgnoredAndRemoved)

@@ -1,6 +1,6 @@
 // win.ini on disk: replaced whole or not at all, permissions kept, writes
 // that cannot reach it refused, copies in several processes serialised.
-#include "platform/host/installation/host_state.h"
+#include "platform/host/installation/installation.h"
 #include "platform/platform.h"
 #include "test_prefix.h"
 
@@ -73,7 +73,7 @@ bool FirstWriteOfAnUnprivilegedChild(const TempPrefix &prefix, mode_t folder_mod
     pid_t pid = fork();
     if (pid == 0) {
         if (root && (setgid(user) != 0 || setuid(user) != 0)) _exit(3);
-        host::ResetHostState();
+        host::Installation::Reset();
         _exit(WriteProfileStringA("s", "k", "new") ? 1 : 0);  // nothing is flushed
     }
     int status = ChildStatus(pid);
@@ -161,7 +161,7 @@ TEST(SystemProfile, CopiesWritingAtOnceLoseNothing)
         int status = ChildStatus(pid);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
-    host::ResetHostState();
+    host::Installation::Reset();
     char value[8];
     for (int c = 0; c < kCopies; ++c) {
         for (int r = 0; r < kRounds; ++r) {

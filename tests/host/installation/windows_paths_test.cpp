@@ -1,5 +1,5 @@
 // Windows paths on the host, as Wine maps them for a prefix.
-#include "platform/host/installation/ansi_code_page.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/installation/windows_paths.h"
 #include "test_prefix.h"
 

@@ -5,6 +5,7 @@
 // This test program is built beside pfmres.dll, so the program's folder,
 // the first one searched, holds the real library.
 #include "platform/host/libraries/library_search.h"
+#include "platform/host/installation/installation.h"
 #include "platform/host/installation/windows_paths.h"
 #include "platform/platform.h"
 #include "test_prefix.h"
@@ -132,10 +133,10 @@ TEST_F(LibraryOps, TakesPathFoldersFromTheInstallationsRegistry)
     for (const char *path : {"C:\\NotThere", "C:\\Tools", "C:\\windows\\More", "C:\\windows"}) {
         expected.push_back(host::UnixPathOf(path).value());
     }
-    EXPECT_EQ(host::PathFolders("C:\\NotThere;;C:\\TOOLS;%WinDir%\\more;%systemroot%;Q:\\unmapped"), expected);
-    EXPECT_EQ(host::PathFolders("%Other%\\x"), std::vector<std::string>{host::UnixPathOf("%Other%\\x").value()})
+    EXPECT_EQ(host::PathFolders(host::Installation::Current(), "C:\\NotThere;;C:\\TOOLS;%WinDir%\\more;%systemroot%;Q:\\unmapped"), expected);
+    EXPECT_EQ(host::PathFolders(host::Installation::Current(), "%Other%\\x"), std::vector<std::string>{host::UnixPathOf("%Other%\\x").value()})
         << "only the Windows folder's names are expanded";
-    EXPECT_EQ(host::PathFolders(""), std::vector<std::string>{});
+    EXPECT_EQ(host::PathFolders(host::Installation::Current(), ""), std::vector<std::string>{});
 
     WriteFile(more + "/late.dll", TaggedLibrary("more"));
     EXPECT_EQ(Loaded("late.dll"), "more");

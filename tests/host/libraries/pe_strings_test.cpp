@@ -288,6 +288,7 @@ TEST_F(ProbeLibrary, PrefersNeutralThenEnglishThenTheFirstLanguage)
 TEST(CopyStringResource, CutsToTheBufferAndEndsWithNul)
 {
     const std::u16string text(3000, u'x');
+    const host::CodePage &kWestern = host::CodePage::ForNumber(1252);
     struct Case {
         std::size_t length;
         int size;
@@ -299,7 +300,8 @@ TEST(CopyStringResource, CutsToTheBufferAndEndsWithNul)
     };
     for (const Case &c : cases) {
         std::vector<char> buffer(c.size + 16, '#');
-        int result = host::CopyStringResource(std::u16string_view(text).substr(0, c.length), buffer.data(), c.size);
+        int result = host::CopyStringResource(std::u16string_view(text).substr(0, c.length), buffer.data(), c.size,
+                                              kWestern);
         EXPECT_EQ(result, c.copied) << c.length << " into " << c.size;
         EXPECT_EQ(std::count(buffer.begin(), buffer.begin() + c.copied, 'x'), c.copied);
         EXPECT_EQ(buffer[c.copied], '\0');
@@ -307,10 +309,10 @@ TEST(CopyStringResource, CutsToTheBufferAndEndsWithNul)
             << "written past the copy: " << c.length << " into " << c.size;
     }
     char untouched = '#';
-    EXPECT_EQ(host::CopyStringResource(u"abc", &untouched, 0), -1);
+    EXPECT_EQ(host::CopyStringResource(u"abc", &untouched, 0, kWestern), -1);
     EXPECT_EQ(untouched, '#');
     std::vector<char> unbounded(10, '#');
-    EXPECT_EQ(host::CopyStringResource(u"abcdef", unbounded.data(), -1), 6) << "a negative size does not cut";
+    EXPECT_EQ(host::CopyStringResource(u"abcdef", unbounded.data(), -1, kWestern), 6) << "a negative size does not cut";
     EXPECT_EQ(unbounded[6], '\0');
 }
 
