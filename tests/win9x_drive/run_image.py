@@ -39,8 +39,13 @@ SECTOR = 512
 
 
 def mtools(tool, image, offset, *args, check=True):
-    r = subprocess.run([tool, "-i", "%s@@%d" % (image, offset)] + list(args), env=MTOOLS_ENV,
-                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    """The tool on the image given by descriptor, whatever its path holds."""
+    fd = os.open(image, os.O_RDWR if os.access(image, os.W_OK) else os.O_RDONLY)
+    try:
+        r = subprocess.run([tool, "-i", "/proc/self/fd/%d@@%d" % (fd, offset)] + list(args), env=MTOOLS_ENV,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(fd,))
+    finally:
+        os.close(fd)
     if check and r.returncode != 0:
         raise SystemExit("%s %s: %s" % (tool, args, r.stderr.decode()))
     return r
@@ -89,8 +94,8 @@ def volume_size(image, offset):
     return total * int.from_bytes(boot[11:13], "little")
 
 
-def write_kit(work, kit=None):
-    folder = os.path.join(work, "kit")
+def write_kit(work, kit=None, name="kit"):
+    folder = os.path.join(work, name)
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "pfmsetup.ini"), "wb") as f:
         f.write(kit if isinstance(kit, bytes) else open(kit, "rb").read() if kit else rd.KIT)
@@ -118,7 +123,7 @@ def run_program(kit, env, answers=b"ok\nok\n"):
 class ImageCase:
     def __init__(self, files, expect=None, report=SUCCESS, err=None, layout="primary", fat=16, size=None,
                  env=None, win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None, damage=None,
-                 untouched_volume=None):
+                 untouched_volume=None, image_name="disk.img", kit_name="kit"):
         self.files = files
         self.expect = expect          # bytes, a routine of the bytes before, or None: the image unchanged
         self.report = report
@@ -130,6 +135,7 @@ class ImageCase:
         self.kit = kit
         self.damage = damage          # routine(image, offset, work) run on the made image
         self.untouched_volume = untouched_volume  # offset of another volume whose WIN.INI stays
+        self.image_name, self.kit_name = image_name, kit_name  # paths below the work folder
 
 
 def from_drive_case(name, **kw):
@@ -221,6 +227,27 @@ def qcow2(image, offset, work):
     subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", image, "64M"], check=True)
 
 
+def user_file(path, text):
+    """A file of the user's (below the work folder) that the run must not heed."""
+    def write(image, offset, work):
+        full = os.path.join(work, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "w") as f:
+            f.write(text)
+        os.chmod(full, 0o755)
+    return write
+
+
+# The user's own mtools settings, each of which changes what mtools prints,
+# writes or checks; a run under any of them writes what a clean run writes.
+HOSTILE_MTOOLS = {"MTOOLS_DATE_STRING": "dd-mm-yyyy", "MTOOLS_TWENTY_FOUR_HOUR_CLOCK": "0",
+                  "MTOOLS_LOWER_CASE": "1", "MTOOLS_NO_VFAT": "1", "MTOOLS_DOTTED_DIR": "1",
+                  "MTOOLS_NAME_NUMERIC_TAIL": "0", "MTOOLS_SKIP_CHECK": "0", "MTOOLS_FAT_COMPATIBILITY": "1",
+                  "MTOOLS_LOCK_TIMEOUT": "0", "DEFAULT_CODEPAGE": "437"}
+HOSTILE_RC = "".join('%s="%s"\n' % kv for kv in HOSTILE_MTOOLS.items())
+# An mdir that prints a line no listing holds.
+ODD_MDIR = '#!/bin/sh\nPATH="$REAL_PATH" mdir "$@"; s=$?; echo "  something new  "; exit $s\n'
+
 EX = rd.CASES["example_drive"]
 IMAGE_CASES = {
     # The example drive in each kind of image the program accepts.
@@ -260,13 +287,33 @@ IMAGE_CASES = {
     "partition_not_a_number": example(report=FAILURE, err="WIN9X_PARTITION must be",
                                       env={"WIN9X_PARTITION": "C"}),
     "partition_missing": example(report=FAILURE, err="has no partition 3", env={"WIN9X_PARTITION": "3"}),
+    # The user's mtools settings are not the program's.
+    "mtoolsrc": example(env={"HOME": "{work}/home"}, damage=user_file("home/.mtoolsrc", HOSTILE_RC)),
+    "mtoolsrc_named": example(env={"MTOOLSRC": "{work}/rc"}, damage=user_file("rc", HOSTILE_RC)),
+    "mdir_prints_odd_line": example(report=FAILURE, err='printed a line this program cannot read: "  something new  "',
+                                    env={"PATH": "{work}/odd:/usr/bin:/bin", "REAL_PATH": os.environ["PATH"]},
+                                    damage=user_file("odd/mdir", ODD_MDIR)),
+    # Any character in the image's path and the kit's: a volume at "v m"
+    # is what mtools would write if it were given "v m@@0/..." itself.
+    "path_characters": example(image_name="v m@@0/a:b é/disk.img", kit_name="k@@1 ü/kit",
+                               damage=user_file("v m", "not a volume")),
+    # A kit folder that this Windows could not name: the line says so.
+    "kit_folder_cyrillic": example(kit_name="Загрузки", report=FAILURE, err="(code page 1252) cannot hold"),
+    "kit_folder_colon": example(kit_name="a:b", report=FAILURE, err="(code page 1252) cannot hold"),
     "no_mtools": example(report=FAILURE, err="needs mtools (apt-get install mtools)", env={"PATH": "/nonexistent"}),
 }
+
+
+for _name, _value in HOSTILE_MTOOLS.items():
+    IMAGE_CASES["mtools_env_" + _name] = example(env={_name: _value})
 
 
 def run_image_case(name, work):
     c = IMAGE_CASES[name]
     image, offset = make_image(work, c.files, c.layout, c.fat, c.size, modes=c.modes)
+    if c.image_name != "disk.img":
+        os.makedirs(os.path.dirname(os.path.join(work, c.image_name)), exist_ok=True)
+        image = shutil.move(image, os.path.join(work, c.image_name))
     second = None
     if c.layout == "two":
         second = offset
@@ -277,9 +324,12 @@ def run_image_case(name, work):
     if c.damage:
         c.damage(image, offset, work)
     snapshot = open(image, "rb").read()
+    beside = {n: open(os.path.join(work, n), "rb").read() for n in os.listdir(work)
+              if os.path.isfile(os.path.join(work, n)) and os.path.join(work, n) != image}
     other_before = read_in_image(image, other, c.win_ini_path) if second else None
-    kit = write_kit(work, c.kit)
-    status, out, err = run_program(kit, environment(work, image, c.env))
+    kit = write_kit(work, c.kit, c.kit_name)
+    env = {k: v.replace("{work}", work) for k, v in c.env.items()}
+    status, out, err = run_program(kit, environment(work, image, env))
     problems = []
     if status != 1:
         problems.append("exit code %d, not 1" % status)
@@ -289,7 +339,7 @@ def run_image_case(name, work):
     if c.err is None and err_lines:
         problems.append("standard error holds %r" % err_lines)
     if c.err is not None and not (len(err_lines) == 1 and c.err in err_lines[0] and "pfmsetup:" in err_lines[0] and
-                                  (image in err_lines[0] or "mtools" in c.err)):
+                                  (image in err_lines[0] or "mtools" in c.err or kit in err_lines[0])):
         problems.append("standard error is %r, not one line naming the image with %r" % (err_lines, c.err))
     expected = c.expect(before) if callable(c.expect) else c.expect
     if c.report == FAILURE or expected is None:
@@ -308,6 +358,9 @@ def run_image_case(name, work):
         for path, data in c.files.items():
             if path != c.win_ini_path and read_in_image(image, offset, path) != data:
                 problems.append("%s changed" % path)
+    for n, data in beside.items():
+        if open(os.path.join(work, n), "rb").read() != data:
+            problems.append("%s beside the image changed" % n)
     if second and read_in_image(image, other, c.win_ini_path) != other_before:
         problems.append("the WIN.INI of the other partition changed")
     return report(name, problems, out, err)

@@ -85,6 +85,12 @@ public:
     // write), else with the reason.
     virtual std::unique_ptr<FileReplacement> BeginReplace(const std::string &path, std::string *bytes,
                                                           bool *existed, std::string *why) = 0;
+
+    // Why the drive itself could not be read (a tool that printed what this
+    // program cannot read, or did not run), "" when nothing went wrong:
+    // what an installation reports instead of the files that then seemed
+    // missing.
+    virtual std::string Trouble() const { return {}; }
 };
 
 // The host's own files.

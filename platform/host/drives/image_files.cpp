@@ -84,6 +84,11 @@ std::string ImageFiles::AboutTheImage(const std::string &reason)
     return "the image: " + reason;
 }
 
+std::string ImageFiles::Trouble() const
+{
+    return drive_.Trouble().empty() ? std::string() : AboutTheImage(drive_.Trouble());
+}
+
 FatImageDrive::Listing *ImageFiles::Listing(const std::string &inner)
 {
     std::string key = Key(inner);

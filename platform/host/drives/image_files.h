@@ -30,6 +30,8 @@ public:
     std::unique_ptr<FileReplacement> BeginReplace(const std::string &path, std::string *bytes, bool *existed,
                                                   std::string *why) override;
 
+    std::string Trouble() const override;
+
     // Finishes or undoes a replacement that a killed run left in a folder.
     bool Repair(const std::string &folder, std::string *why);
 

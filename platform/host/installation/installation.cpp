@@ -1,5 +1,7 @@
 #include "platform/host/installation/installation.h"
 
+#include "platform/host/installation/windows_paths.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -43,6 +45,13 @@ Installation &Installation::Current()
             ~Opening() { opening = false; }
         } scope;
         current = Open();
+    }
+    // The kit's folder is named in the installation's code page, known
+    // once it is open.
+    if (current->Usable() && !current->folder_checked_) {
+        current->folder_checked_ = true;
+        std::string line = UnnameableCurrentFolderLine();
+        if (!line.empty()) current->SetUnusableLine(line);
     }
     return *current;
 }

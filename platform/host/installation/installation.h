@@ -119,6 +119,7 @@ private:
     std::string root_;
     bool usable_ = true;
     bool reported_ = false;
+    bool folder_checked_ = false;
     std::string windows_directory_;
     std::string system_directory_;
     std::string system_profile_name_;
