@@ -570,7 +570,40 @@ def two_copies_test(work):
     return report("two_copies", problems)
 
 
-SPECIAL = {"kill": kill_test, "in_use": in_use_test, "two_copies": two_copies_test}
+def screens_test(work):
+    """One screen per image: a copy on another image (however named) never
+    sees the first copy's box and lands; a second copy on the same image
+    (named through a link) with the same kit does not wait for the image:
+    it brings the first copy's box forward (a bell) and ends with 0."""
+    image, offset = make_image(work, EX.files)
+    other, _ = make_image(os.path.join(work, "other"), EX.files)
+    os.symlink(image, os.path.join(work, "link.img"))
+    kit = write_kit(work, EX.kit)
+    expected = EX.expect_win_ini(read_in_image(other, offset, "WINDOWS/WIN.INI"))
+    problems = []
+    first = subprocess.Popen([PROGRAM], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             cwd=kit, env=environment(work, image))
+    try:
+        if not wait_for(lambda: locked(image)):
+            problems.append("the first copy took no lock on the image")
+        status, out, err = run_program(kit, environment(work, other))
+        if status != 1 or SUCCESS not in out or read_in_image(other, offset, "WINDOWS/WIN.INI") != expected:
+            problems.append("the copy on the other image did not land: %d %r" % (status, err))
+        second = subprocess.run([PROGRAM], input=b"ok\nok\n", cwd=kit, env=environment(work, os.path.join(
+            work, "link.img")), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
+        if second.returncode != 0 or second.stdout.strip() or second.stderr.strip():
+            problems.append("the second copy on the image: %d %r %r" % (second.returncode, second.stdout,
+                                                                         second.stderr))
+    finally:
+        out, err = first.communicate(b"ok\nok\n", timeout=120)
+    if b"\a" not in out:
+        problems.append("the first copy's box was not brought forward")
+    if SUCCESS not in out.decode() or read_in_image(image, offset, "WINDOWS/WIN.INI") != expected:
+        problems.append("the first copy did not land: %s" % err.decode())
+    return report("screens", problems)
+
+
+SPECIAL = {"kill": kill_test, "in_use": in_use_test, "two_copies": two_copies_test, "screens": screens_test}
 PROGRAM = None
 
 

@@ -35,6 +35,29 @@ std::unique_ptr<Installation> Open()
 
 }  // namespace
 
+std::string NamedInstallationPath()
+{
+    const char *drive = std::getenv("WIN9X_DRIVE");
+    return drive && *drive ? std::string(drive) : WinePrefixRoot();
+}
+
+bool NamedInstallationIsImage()
+{
+    const char *drive = std::getenv("WIN9X_DRIVE");
+    struct stat st;
+    return drive && *drive && stat(drive, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string FileIdentity(const std::string &path)
+{
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return {};
+    char text[48];
+    std::snprintf(text, sizeof text, "%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return text;
+}
+
 Installation &Installation::Current()
 {
     std::unique_ptr<Installation> &current = Slot();

@@ -136,6 +136,14 @@ private:
 // own tools choose it.
 std::string WinePrefixRoot();
 std::unique_ptr<Installation> OpenWinePrefix(std::string root);
+// The path of the installation the environment names (WIN9X_DRIVE when set
+// and not empty, else the prefix), read without opening it.
+std::string NamedInstallationPath();
+// Whether WIN9X_DRIVE names a disk image (a regular file).
+bool NamedInstallationIsImage();
+// "DEV-INODE" (hexadecimal) of a file or folder, links followed: the same
+// for every spelling of one installation; "" when it is not there.
+std::string FileIdentity(const std::string &path);
 std::unique_ptr<Installation> OpenWin9xDrive(std::string root);
 std::unique_ptr<Installation> OpenWin9xImage(std::string root);
 
