@@ -53,6 +53,9 @@ bool SystemProfile::Begin()
 {
     if (held_) return true;
     Installation &installation = Installation::Current();
+    // An installation found unusable (a prefix in use, a kit folder it
+    // cannot name) is never written.
+    if (!installation.Usable()) return false;
     std::optional<std::string> path = UnixPathOf(installation.SystemProfileName());
     if (!path) {
         installation.ReportUnusable("it has no drive C: with a Windows folder");

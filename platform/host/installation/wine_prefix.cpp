@@ -181,7 +181,8 @@ public:
         // While its server runs, the prefix's registry lives in the
         // server's memory (system.reg lags behind it) and its programs may
         // write win.ini: nothing is read or written then.
-        if (WineServerRunning(root))
+        in_use_ = WineServerRunning(root);
+        if (in_use_)
             SetUnusableLine("pfmsetup: a Wine session is running on the prefix " + root +
                             ": end it with \"WINEPREFIX=" + root +
                             " wineserver -k\", or let its applications close, then start the program again");
@@ -207,6 +208,8 @@ public:
 
     std::shared_ptr<const RegistryHive> Machine() override
     {
+        // A prefix in use: its registry on disk may lag behind the server's.
+        if (in_use_) return nullptr;
         std::shared_ptr<const RegistryHive> hive = system_.Load();
         if (!hive) ReportUnusable("its system.reg cannot be read");
         return hive;
@@ -261,6 +264,7 @@ public:
 private:
     HiveFile system_;
     HiveFile user_;
+    bool in_use_ = false;
 };
 
 }  // namespace
