@@ -379,9 +379,9 @@ def report(name, problems, out="", err=""):
 SHIM = """#!/bin/sh
 # Counts the mtools children of the program and kills it at one of them.
 n=$(($(cat "$SHIM_DIR/count") + 1)); echo $n > "$SHIM_DIR/count"
-if [ "$n" = "$KILL_AT" ] && [ "$KILL_WHEN" = before ]; then kill -9 $PPID; exit 1; fi
+if [ "$n" = "$KILL_AT" ] && [ "$KILL_WHEN" = before ]; then kill -${KILL_SIGNAL:-9} $PPID; exit 1; fi
 "$SHIM_REAL/$(basename "$0")" "$@"; status=$?
-if [ "$n" = "$KILL_AT" ]; then kill -9 $PPID; fi
+if [ "$n" = "$KILL_AT" ]; then kill -${KILL_SIGNAL:-9} $PPID; fi
 exit $status
 """
 TOOLS = ["mcopy", "mtype", "mdir", "mren", "mdel", "mattrib", "mshowfat", "minfo"]
@@ -430,13 +430,14 @@ def kill_test(work):
     kit = write_kit(work, EX.kit)
     real = os.path.dirname(shutil.which("mcopy"))
 
-    def killed_run(at, when):
+    def killed_run(at, when, signal_name="9"):
         image = os.path.join(work, "disk.img")
         shutil.copy(pristine, image)
         with open(os.path.join(shim, "count"), "w") as f:
             f.write("0")
         env = environment(work, image, {"PATH": shim + ":" + os.environ["PATH"], "SHIM_DIR": shim,
-                                        "SHIM_REAL": real, "KILL_AT": str(at), "KILL_WHEN": when})
+                                        "SHIM_REAL": real, "KILL_AT": str(at), "KILL_WHEN": when,
+                                        "KILL_SIGNAL": signal_name})
         p = subprocess.run([PROGRAM], input=b"ok\nok\n", cwd=kit, env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
         return image, p.returncode, int(open(os.path.join(shim, "count")).read())
@@ -471,6 +472,17 @@ def kill_test(work):
         problems += found
         news += is_new
         kills += 1
+    # Ctrl-C, a closed terminal, kill, Ctrl-\ after each child: the
+    # replacement, once begun, is finished before the signal ends the run,
+    # so WIN.INI is whole with nothing left to repair.
+    for at in range(1, children + 1):
+        for name in ("INT", "TERM", "HUP", "QUIT") if at == children - 2 else ("INT",):
+            image, status, _ = killed_run(at, "after", name)
+            now = read_in_image(image, offset, "WINDOWS/WIN.INI")
+            listing = mtools("mdir", image, offset, "-b", "::/WINDOWS", check=False).stdout.decode()
+            if status != -getattr(signal, "SIG" + name) or now not in (old, new) or "$$" in listing:
+                problems.append("SIG%s after child %d: exit %d, WIN.INI %s, %r" % (
+                    name, at, status, "whole" if now in (old, new) else "missing or partial", listing))
     print("%d kills over %d mtools children: %d left the new WIN.INI" % (kills, children, news))
     if news == 0 or news == kills:
         problems.append("the kills did not fall both before and after the new WIN.INI was in place")

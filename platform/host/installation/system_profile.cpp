@@ -1,5 +1,7 @@
 #include "platform/host/installation/system_profile.h"
 
+#include "platform/host/base/held_signals.h"
+
 #include "platform/host/text/cp1252.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/installation/windows_paths.h"
@@ -112,8 +114,15 @@ bool SystemProfile::Write(const char *section, const char *key, const char *valu
 bool SystemProfile::WriteOut()
 {
     std::string why;
-    bool ok = taken_->Commit([this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); },
-                             &why);
+    bool ok;
+    {
+        // Ctrl-C and the like take effect once win.ini is whole again: on
+        // a disk image the replacement takes four steps, and one cut
+        // between them leaves no WIN.INI until the next run repairs it.
+        EndingSignalsHeld held;
+        ok = taken_->Commit(
+            [this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); }, &why);
+    }
     if (!ok) {
         if (!why.empty()) Installation::Current().ReportUnusable(why.c_str());
         return false;
