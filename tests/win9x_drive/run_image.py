@@ -229,13 +229,7 @@ def qcow2(image, offset, work):
 
 def user_file(path, text):
     """A file of the user's (below the work folder) that the run must not heed."""
-    def write(image, offset, work):
-        full = os.path.join(work, path)
-        os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "w") as f:
-            f.write(text)
-        os.chmod(full, 0o755)
-    return write
+    return lambda image, offset, work: rd.make_drive(work, {path: text.encode()}, {path: 0o755})
 
 
 # The user's own mtools settings, each of which changes what mtools prints,
@@ -475,14 +469,12 @@ def kill_test(work):
     # Ctrl-C, a closed terminal, kill, Ctrl-\ after each child: the
     # replacement, once begun, is finished before the signal ends the run,
     # so WIN.INI is whole with nothing left to repair.
-    for at in range(1, children + 1):
-        for name in ("INT", "TERM", "HUP", "QUIT") if at == children - 2 else ("INT",):
-            image, status, _ = killed_run(at, "after", name)
-            now = read_in_image(image, offset, "WINDOWS/WIN.INI")
-            listing = mtools("mdir", image, offset, "-b", "::/WINDOWS", check=False).stdout.decode()
-            if status != -getattr(signal, "SIG" + name) or now not in (old, new) or "$$" in listing:
-                problems.append("SIG%s after child %d: exit %d, WIN.INI %s, %r" % (
-                    name, at, status, "whole" if now in (old, new) else "missing or partial", listing))
+    for at, name in [(at, "INT") for at in range(1, children + 1)] + [(children - 2, n) for n in ("TERM", "HUP", "QUIT")]:
+        image, status, _ = killed_run(at, "after", name)
+        listing = mtools("mdir", image, offset, "-b", "::/WINDOWS", check=False).stdout.decode()
+        if status != -getattr(signal, "SIG" + name) or read_in_image(image, offset, "WINDOWS/WIN.INI") not in (
+                old, new) or "$$" in listing:
+            problems.append("SIG%s after child %d: exit %d, WINDOWS holds %r" % (name, at, status, listing))
     print("%d kills over %d mtools children: %d left the new WIN.INI" % (kills, children, news))
     if news == 0 or news == kills:
         problems.append("the kills did not fall both before and after the new WIN.INI was in place")
@@ -583,35 +575,24 @@ def two_copies_test(work):
 
 
 def screens_test(work):
-    """One screen per image: a copy on another image (however named) never
-    sees the first copy's box and lands; a second copy on the same image
-    (named through a link) with the same kit does not wait for the image:
-    it brings the first copy's box forward (a bell) and ends with 0."""
+    """One screen per image: a copy on another image lands while a first
+    copy asks; a second copy on the first's image (through a link), same
+    kit, does not wait for the image: it rings the first's box and ends with 0."""
     image, offset = make_image(work, EX.files)
     other, _ = make_image(os.path.join(work, "other"), EX.files)
     os.symlink(image, os.path.join(work, "link.img"))
     kit = write_kit(work, EX.kit)
     expected = EX.expect_win_ini(read_in_image(other, offset, "WINDOWS/WIN.INI"))
-    problems = []
-    first = subprocess.Popen([PROGRAM], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             cwd=kit, env=environment(work, image))
-    try:
-        if not wait_for(lambda: locked(image)):
-            problems.append("the first copy took no lock on the image")
-        status, out, err = run_program(kit, environment(work, other))
-        if status != 1 or SUCCESS not in out or read_in_image(other, offset, "WINDOWS/WIN.INI") != expected:
-            problems.append("the copy on the other image did not land: %d %r" % (status, err))
-        second = subprocess.run([PROGRAM], input=b"ok\nok\n", cwd=kit, env=environment(work, os.path.join(
-            work, "link.img")), stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20)
-        if second.returncode != 0 or second.stdout.strip() or second.stderr.strip():
-            problems.append("the second copy on the image: %d %r %r" % (second.returncode, second.stdout,
-                                                                         second.stderr))
-    finally:
-        out, err = first.communicate(b"ok\nok\n", timeout=120)
-    if b"\a" not in out:
-        problems.append("the first copy's box was not brought forward")
-    if SUCCESS not in out.decode() or read_in_image(image, offset, "WINDOWS/WIN.INI") != expected:
-        problems.append("the first copy did not land: %s" % err.decode())
+    first = subprocess.Popen([PROGRAM], stdin=subprocess.PIPE, stdout=subprocess.PIPE, cwd=kit,
+                             env=environment(work, image))
+    wait_for(lambda: locked(image))
+    runs = [run_program(kit, environment(work, other)), run_program(kit, environment(work, work + "/link.img"))]
+    out = first.communicate(b"ok\nok\n", timeout=120)[0].decode()
+    problems = [] if [r[0] for r in runs] == [1, 0] and not runs[1][1] + runs[1][2] else ["runs: %r" % runs]
+    if "\a" not in out or SUCCESS not in out or SUCCESS not in runs[0][1]:
+        problems.append("the first copy's box was not brought forward, or a copy did not land: %r" % out)
+    if {read_in_image(f, offset, "WINDOWS/WIN.INI") for f in (image, other)} != {expected}:
+        problems.append("a WIN.INI is not the one a run writes")
     return report("screens", problems)
 
 

@@ -71,7 +71,8 @@ bool DroppedFromEnvironment(std::string_view entry)
 {
     std::string_view name = entry.substr(0, entry.find('='));
     // Every MTOOLS_ variable (the debugging and formatting ones too), the
-    // user's extra configuration file, and what is set above.
+    // user's extra configuration file, the locale's variables (LC_ALL
+    // alone decides), and what is set above.
     if (name.substr(0, 7) == "MTOOLS_" || name == "MTOOLSRC" || name == "LANGUAGE" || name.substr(0, 3) == "LC_" ||
         name == "LANG")
         return true;
