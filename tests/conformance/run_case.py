@@ -35,6 +35,8 @@ Case file syntax (lines; '#' starts a comment line outside blocks):
   end
   absent PATH            the file must not exist
   chmod PATH MODE        after the files are written (e.g. chmod windows 0555)
+  link PATH TARGET       PATH made a symbolic link to TARGET (another PATH);
+                         after the run it must still be a link
   script
   gpps "s" "k" "" 10 "%KIT%\\pfmsetup.ini"
   end
@@ -114,6 +116,7 @@ class Case:
         self.known = {}          # "line N" / "win.ini" / "bytes" -> why
         self.files = []          # (path, bytes or None, mode)
         self.chmods = []         # (path, mode)
+        self.links = []          # (path, target)
         self.script = []
         self.wine_output = None
         self.wine_file = None
@@ -162,6 +165,8 @@ class Case:
                 self.wine_file = b"absent"
             elif words[0] == "absent":
                 self.files.append((self.norm(words[1]), None, None))
+            elif words[0] == "link" and len(words) == 3:
+                self.links.append((self.norm(words[1]), self.norm(words[2])))
             elif words[0] == "chmod" and len(words) == 3:
                 self.chmods.append((self.norm(words[1]), int(words[2], 8)))
             elif words[0] in ("script", "wine-output"):
@@ -236,6 +241,10 @@ def lay_out(case, root):
             f.write(data)
         if mode is not None:
             os.chmod(p, mode)
+    for path, target in case.links:
+        if os.path.lexists(where(path)):
+            os.unlink(where(path))
+        os.symlink(os.path.relpath(where(target), os.path.dirname(where(path))), where(path))
     for path, mode in case.chmods:
         os.chmod(where(path), mode)
     return prefix, kit
@@ -413,7 +422,12 @@ def main():
         if r.returncode != 0:
             failures.append("%s run: exit code %d; stderr: %s" % (
                 side, r.returncode, r.stderr.decode("latin-1").strip()[:2000]))
-        win_ini = read_file(os.path.join(prefix, "drive_c", "windows", "win.ini"))
+        windows = os.path.join(prefix, "drive_c", "windows")
+        for path, _ in case.links:
+            if not os.path.islink(os.path.join(windows if path.startswith("windows") else kit,
+                                               path.partition("/")[2])):
+                failures.append("%s run: %s is no longer a link" % (side, path))
+        win_ini = read_file(os.path.join(windows, "win.ini"))
         return out, win_ini
 
     wine_out, wine_ini = run_side("wine")

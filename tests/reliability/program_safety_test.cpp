@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <string>
@@ -387,6 +388,29 @@ TEST(UnusablePrefix, APrefixThatIsAFileOrHasAnUnreadableRegistryGivesTheFailureR
         EXPECT_TRUE(pfmtest::SaysFailure(r.out)) << where << r.out;
         EXPECT_EQ(pfmtest::UnusablePrefixLines(r.err, where), 1) << where << ": " << r.err;
     }
+}
+
+// A prefix whose wineserver runs (a real one, kept running with -p) is
+// refused with one line that says how to end the session, and win.ini
+// stays; the same prefix at rest, its server's files left behind, is not.
+TEST(UnusablePrefix, APrefixInUseIsRefusedAndTheSamePrefixAtRestIsNot)
+{
+    TempPrefix prefix;
+    prefix.AddPrinter("Big Laser", "Big Laser PS", "LPT1:");
+    prefix.WriteKit(BigKit("Big Printers", "Big Laser PS", 3, "Arial=Big Sans"));
+    prefix.WriteWinIni(OldWinIni());
+    std::string server = "WINEPREFIX='" + prefix.prefix + "' wineserver ";
+    if (std::system((server + "-p 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "no wineserver runs here";
+    ProgramRun run{PFMSETUP_EXE, prefix.prefix, prefix.kit, prefix.root, "ok\n\n"};
+    ProgramResult in_use = pfmtest::RunProgram(run);
+    std::system((server + "-k; " + server + "-w").c_str());
+    EXPECT_TRUE(pfmtest::SaysFailure(in_use.out)) << in_use.out;
+    EXPECT_EQ(in_use.err, "pfmsetup: a Wine session is running on the prefix " + prefix.prefix +
+                              ": end it with \"WINEPREFIX=" + prefix.prefix +
+                              " wineserver -k\", or let its applications close, then start the program again\n");
+    EXPECT_TRUE(prefix.ReadWinIni() == OldWinIni()) << "win.ini changed";
+    ProgramResult at_rest = pfmtest::RunProgram(run);
+    EXPECT_TRUE(pfmtest::SaysSuccess(at_rest.out) && at_rest.err.empty()) << at_rest.out << at_rest.err;
 }
 
 // A malformed resource library: the program has no texts and ends at once,

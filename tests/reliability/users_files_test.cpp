@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 using pfmtest::ProgramResult;
 using pfmtest::ProgramRun;
@@ -224,3 +225,22 @@ TEST_F(UsersFiles, OnlyAPlainFileOfTheTemporaryNameIsTakenForALeftover)
 }
 
 }  // namespace
+
+// A win.ini that is a link to a file kept elsewhere (shared between
+// prefixes, or with the user's dot files) is written through the link, as
+// Wine writes it: the link stays, the file it names gets the fonts, and
+// nothing is left beside either.
+TEST_F(UsersFiles, ALinkedWinIniIsWrittenThroughItsLink)
+{
+    std::string shared = prefix.root + "/dotfiles";
+    ASSERT_EQ(mkdir(shared.c_str(), 0755), 0);
+    pfmtest::WriteFile(shared + "/win.ini", old_ini);
+    ASSERT_EQ(unlink(prefix.WinIniPath().c_str()), 0);
+    ASSERT_EQ(symlink("../../../dotfiles/win.ini", prefix.WinIniPath().c_str()), 0);
+    EXPECT_TRUE(pfmtest::SaysSuccess(pfmtest::RunProgram(Run()).out));
+    struct stat st;
+    EXPECT_TRUE(lstat(prefix.WinIniPath().c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << "the link was replaced";
+    EXPECT_NE(pfmtest::ReadFile(shared + "/win.ini").find("softfont400="), std::string::npos);
+    EXPECT_EQ(Difference(users, Entries(Folder())), "");
+    EXPECT_TRUE(Entries(shared).empty()) << "a file was left beside the linked file";
+}

@@ -12,6 +12,7 @@ own box table (XDG_RUNTIME_DIR), so cases may run side by side.
 """
 
 import argparse
+import glob
 import os
 import re
 import shutil
@@ -299,8 +300,8 @@ def case_signal(args):
     s = Session(args, 60, 20)
     try:
         s.wait("the question", box_shown)
-        table = os.path.join(s.runtime, f"pfmsetup-{os.getuid()}")
-        check(any(n.endswith(".box") for n in os.listdir(table)), "no box in the table")
+        boxes = os.path.join(s.runtime, f"pfmsetup-{os.getuid()}", "*", "*.box")
+        check(glob.glob(boxes), "no box in the table")
         pane_pid = s.tmux("display-message", "-p", "-t", "t.0", "#{pane_pid}").strip()
         children = subprocess.run(["pgrep", "-P", pane_pid], stdout=subprocess.PIPE, text=True).stdout.split()
         check(len(children) == 1, f"the program's process: {children}")
@@ -309,7 +310,7 @@ def case_signal(args):
         check("EXIT-first=143" in screen and "STTY-first=same" in screen, "SIGTERM's exit or terminal modes",
               screen)
         check("┌" not in screen, "the box stayed on the screen", screen)
-        check(not any(n.endswith(".box") for n in os.listdir(table)), "the box stayed in the table")
+        check(not glob.glob(boxes), "the box stayed in the table")
     finally:
         s.close()
 

@@ -39,8 +39,13 @@ SECTOR = 512
 
 
 def mtools(tool, image, offset, *args, check=True):
-    r = subprocess.run([tool, "-i", "%s@@%d" % (image, offset)] + list(args), env=MTOOLS_ENV,
-                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    """The tool on the image given by descriptor, whatever its path holds."""
+    fd = os.open(image, os.O_RDWR if os.access(image, os.W_OK) else os.O_RDONLY)
+    try:
+        r = subprocess.run([tool, "-i", "/proc/self/fd/%d@@%d" % (fd, offset)] + list(args), env=MTOOLS_ENV,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(fd,))
+    finally:
+        os.close(fd)
     if check and r.returncode != 0:
         raise SystemExit("%s %s: %s" % (tool, args, r.stderr.decode()))
     return r
@@ -89,8 +94,8 @@ def volume_size(image, offset):
     return total * int.from_bytes(boot[11:13], "little")
 
 
-def write_kit(work, kit=None):
-    folder = os.path.join(work, "kit")
+def write_kit(work, kit=None, name="kit"):
+    folder = os.path.join(work, name)
     os.makedirs(folder, exist_ok=True)
     with open(os.path.join(folder, "pfmsetup.ini"), "wb") as f:
         f.write(kit if isinstance(kit, bytes) else open(kit, "rb").read() if kit else rd.KIT)
@@ -118,7 +123,7 @@ def run_program(kit, env, answers=b"ok\nok\n"):
 class ImageCase:
     def __init__(self, files, expect=None, report=SUCCESS, err=None, layout="primary", fat=16, size=None,
                  env=None, win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None, damage=None,
-                 untouched_volume=None):
+                 untouched_volume=None, image_name="disk.img", kit_name="kit"):
         self.files = files
         self.expect = expect          # bytes, a routine of the bytes before, or None: the image unchanged
         self.report = report
@@ -130,6 +135,7 @@ class ImageCase:
         self.kit = kit
         self.damage = damage          # routine(image, offset, work) run on the made image
         self.untouched_volume = untouched_volume  # offset of another volume whose WIN.INI stays
+        self.image_name, self.kit_name = image_name, kit_name  # paths below the work folder
 
 
 def from_drive_case(name, **kw):
@@ -221,6 +227,21 @@ def qcow2(image, offset, work):
     subprocess.run(["qemu-img", "create", "-q", "-f", "qcow2", image, "64M"], check=True)
 
 
+def user_file(path, text):
+    """A file of the user's (below the work folder) that the run must not heed."""
+    return lambda image, offset, work: rd.make_drive(work, {path: text.encode()}, {path: 0o755})
+
+
+# The user's own mtools settings, each of which changes what mtools prints,
+# writes or checks; a run under any of them writes what a clean run writes.
+HOSTILE_MTOOLS = {"MTOOLS_DATE_STRING": "dd-mm-yyyy", "MTOOLS_TWENTY_FOUR_HOUR_CLOCK": "0",
+                  "MTOOLS_LOWER_CASE": "1", "MTOOLS_NO_VFAT": "1", "MTOOLS_DOTTED_DIR": "1",
+                  "MTOOLS_NAME_NUMERIC_TAIL": "0", "MTOOLS_SKIP_CHECK": "0", "MTOOLS_FAT_COMPATIBILITY": "1",
+                  "MTOOLS_LOCK_TIMEOUT": "0", "DEFAULT_CODEPAGE": "437"}
+HOSTILE_RC = "".join('%s="%s"\n' % kv for kv in HOSTILE_MTOOLS.items())
+# An mdir that prints a line no listing holds.
+ODD_MDIR = '#!/bin/sh\nPATH="$REAL_PATH" mdir "$@"; s=$?; echo "  something new  "; exit $s\n'
+
 EX = rd.CASES["example_drive"]
 IMAGE_CASES = {
     # The example drive in each kind of image the program accepts.
@@ -265,13 +286,33 @@ IMAGE_CASES = {
     "partition_not_a_number": example(report=FAILURE, err="WIN9X_PARTITION must be",
                                       env={"WIN9X_PARTITION": "C"}),
     "partition_missing": example(report=FAILURE, err="has no partition 3", env={"WIN9X_PARTITION": "3"}),
+    # The user's mtools settings are not the program's.
+    "mtoolsrc": example(env={"HOME": "{work}/home"}, damage=user_file("home/.mtoolsrc", HOSTILE_RC)),
+    "mtoolsrc_named": example(env={"MTOOLSRC": "{work}/rc"}, damage=user_file("rc", HOSTILE_RC)),
+    "mdir_prints_odd_line": example(report=FAILURE, err='printed a line this program cannot read: "  something new  "',
+                                    env={"PATH": "{work}/odd:/usr/bin:/bin", "REAL_PATH": os.environ["PATH"]},
+                                    damage=user_file("odd/mdir", ODD_MDIR)),
+    # Any character in the image's path and the kit's: a volume at "v m"
+    # is what mtools would write if it were given "v m@@0/..." itself.
+    "path_characters": example(image_name="v m@@0/a:b é/disk.img", kit_name="k@@1 ü/kit",
+                               damage=user_file("v m", "not a volume")),
+    # A kit folder that this Windows could not name: the line says so.
+    "kit_folder_cyrillic": example(kit_name="Загрузки", report=FAILURE, err="(code page 1252) cannot hold"),
+    "kit_folder_colon": example(kit_name="a:b", report=FAILURE, err="(code page 1252) cannot hold"),
     "no_mtools": example(report=FAILURE, err="needs mtools (apt-get install mtools)", env={"PATH": "/nonexistent"}),
 }
+
+
+for _name, _value in HOSTILE_MTOOLS.items():
+    IMAGE_CASES["mtools_env_" + _name] = example(env={_name: _value})
 
 
 def run_image_case(name, work):
     c = IMAGE_CASES[name]
     image, offset = make_image(work, c.files, c.layout, c.fat, c.size, modes=c.modes)
+    if c.image_name != "disk.img":
+        os.makedirs(os.path.dirname(os.path.join(work, c.image_name)), exist_ok=True)
+        image = shutil.move(image, os.path.join(work, c.image_name))
     second = None
     if c.layout == "two":
         second = offset
@@ -282,9 +323,12 @@ def run_image_case(name, work):
     if c.damage:
         c.damage(image, offset, work)
     snapshot = open(image, "rb").read()
+    beside = {n: open(os.path.join(work, n), "rb").read() for n in os.listdir(work)
+              if os.path.isfile(os.path.join(work, n)) and os.path.join(work, n) != image}
     other_before = read_in_image(image, other, c.win_ini_path) if second else None
-    kit = write_kit(work, c.kit)
-    status, out, err = run_program(kit, environment(work, image, c.env))
+    kit = write_kit(work, c.kit, c.kit_name)
+    env = {k: v.replace("{work}", work) for k, v in c.env.items()}
+    status, out, err = run_program(kit, environment(work, image, env))
     problems = []
     if status != 1:
         problems.append("exit code %d, not 1" % status)
@@ -294,7 +338,7 @@ def run_image_case(name, work):
     if c.err is None and err_lines:
         problems.append("standard error holds %r" % err_lines)
     if c.err is not None and not (len(err_lines) == 1 and c.err in err_lines[0] and "pfmsetup:" in err_lines[0] and
-                                  (image in err_lines[0] or "mtools" in c.err)):
+                                  (image in err_lines[0] or "mtools" in c.err or kit in err_lines[0])):
         problems.append("standard error is %r, not one line naming the image with %r" % (err_lines, c.err))
     expected = c.expect(before) if callable(c.expect) else c.expect
     if c.report == FAILURE or expected is None:
@@ -313,6 +357,9 @@ def run_image_case(name, work):
         for path, data in c.files.items():
             if path != c.win_ini_path and read_in_image(image, offset, path) != data:
                 problems.append("%s changed" % path)
+    for n, data in beside.items():
+        if open(os.path.join(work, n), "rb").read() != data:
+            problems.append("%s beside the image changed" % n)
     if second and read_in_image(image, other, c.win_ini_path) != other_before:
         problems.append("the WIN.INI of the other partition changed")
     return report(name, problems, out, err)
@@ -331,9 +378,9 @@ def report(name, problems, out="", err=""):
 SHIM = """#!/bin/sh
 # Counts the mtools children of the program and kills it at one of them.
 n=$(($(cat "$SHIM_DIR/count") + 1)); echo $n > "$SHIM_DIR/count"
-if [ "$n" = "$KILL_AT" ] && [ "$KILL_WHEN" = before ]; then kill -9 $PPID; exit 1; fi
+if [ "$n" = "$KILL_AT" ] && [ "$KILL_WHEN" = before ]; then kill -${KILL_SIGNAL:-9} $PPID; exit 1; fi
 "$SHIM_REAL/$(basename "$0")" "$@"; status=$?
-if [ "$n" = "$KILL_AT" ]; then kill -9 $PPID; fi
+if [ "$n" = "$KILL_AT" ]; then kill -${KILL_SIGNAL:-9} $PPID; fi
 exit $status
 """
 TOOLS = ["mcopy", "mtype", "mdir", "mren", "mdel", "mattrib", "mshowfat", "minfo"]
@@ -382,13 +429,14 @@ def kill_test(work):
     kit = write_kit(work, EX.kit)
     real = os.path.dirname(shutil.which("mcopy"))
 
-    def killed_run(at, when):
+    def killed_run(at, when, signal_name="9"):
         image = os.path.join(work, "disk.img")
         shutil.copy(pristine, image)
         with open(os.path.join(shim, "count"), "w") as f:
             f.write("0")
         env = environment(work, image, {"PATH": shim + ":" + os.environ["PATH"], "SHIM_DIR": shim,
-                                        "SHIM_REAL": real, "KILL_AT": str(at), "KILL_WHEN": when})
+                                        "SHIM_REAL": real, "KILL_AT": str(at), "KILL_WHEN": when,
+                                        "KILL_SIGNAL": signal_name})
         p = subprocess.run([PROGRAM], input=b"ok\nok\n", cwd=kit, env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=300)
         return image, p.returncode, int(open(os.path.join(shim, "count")).read())
@@ -423,6 +471,15 @@ def kill_test(work):
         problems += found
         news += is_new
         kills += 1
+    # Ctrl-C, a closed terminal, kill, Ctrl-\ after each child: the
+    # replacement, once begun, is finished before the signal ends the run,
+    # so WIN.INI is whole with nothing left to repair.
+    for at, name in [(at, "INT") for at in range(1, children + 1)] + [(children - 2, n) for n in ("TERM", "HUP", "QUIT")]:
+        image, status, _ = killed_run(at, "after", name)
+        listing = mtools("mdir", image, offset, "-b", "::/WINDOWS", check=False).stdout.decode()
+        if status != -getattr(signal, "SIG" + name) or read_in_image(image, offset, "WINDOWS/WIN.INI") not in (
+                old, new) or "$$" in listing:
+            problems.append("SIG%s after child %d: exit %d, WINDOWS holds %r" % (name, at, status, listing))
     print("%d kills over %d mtools children: %d left the new WIN.INI" % (kills, children, news))
     if news == 0 or news == kills:
         problems.append("the kills did not fall both before and after the new WIN.INI was in place")
@@ -522,7 +579,29 @@ def two_copies_test(work):
     return report("two_copies", problems)
 
 
-SPECIAL = {"kill": kill_test, "in_use": in_use_test, "two_copies": two_copies_test}
+def screens_test(work):
+    """One screen per image: a copy on another image lands while a first
+    copy asks; a second copy on the first's image (through a link), same
+    kit, does not wait for the image: it rings the first's box and ends with 0."""
+    image, offset = make_image(work, EX.files)
+    other, _ = make_image(os.path.join(work, "other"), EX.files)
+    os.symlink(image, os.path.join(work, "link.img"))
+    kit = write_kit(work, EX.kit)
+    expected = EX.expect_win_ini(read_in_image(other, offset, "WINDOWS/WIN.INI"))
+    first = subprocess.Popen([PROGRAM], stdin=subprocess.PIPE, stdout=subprocess.PIPE, cwd=kit,
+                             env=environment(work, image))
+    wait_for(lambda: locked(image))
+    runs = [run_program(kit, environment(work, other)), run_program(kit, environment(work, work + "/link.img"))]
+    out = first.communicate(b"ok\nok\n", timeout=120)[0].decode()
+    problems = [] if [r[0] for r in runs] == [1, 0] and not runs[1][1] + runs[1][2] else ["runs: %r" % runs]
+    if "\a" not in out or SUCCESS not in out or SUCCESS not in runs[0][1]:
+        problems.append("the first copy's box was not brought forward, or a copy did not land: %r" % out)
+    if {read_in_image(f, offset, "WINDOWS/WIN.INI") for f in (image, other)} != {expected}:
+        problems.append("a WIN.INI is not the one a run writes")
+    return report("screens", problems)
+
+
+SPECIAL = {"kill": kill_test, "in_use": in_use_test, "two_copies": two_copies_test, "screens": screens_test}
 PROGRAM = None
 
 

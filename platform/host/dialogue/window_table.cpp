@@ -1,6 +1,7 @@
 #include "platform/host/dialogue/window_table.h"
 
 #include "platform/host/base/file_io.h"
+#include "platform/host/installation/installation.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -20,7 +21,7 @@ namespace {
 // Entries larger than this are not ours; a caption is far shorter.
 const size_t kMaxEntryBytes = 65536;
 
-// Parses "<pid> <start>\n<caption>".
+// Parses "<pid> <start> <kit>\n<caption>".
 bool ParseEntry(const std::string &content, BoxEntry *entry)
 {
     size_t nl = content.find('\n');
@@ -31,9 +32,10 @@ bool ParseEntry(const std::string &content, BoxEntry *entry)
     if (end == head.c_str() || *end != ' ' || pid <= 0) return false;
     const char *start_text = end + 1;
     unsigned long long start = std::strtoull(start_text, &end, 10);
-    if (end == start_text || *end != '\0') return false;
+    if (end == start_text || (*end != ' ' && *end != '\0')) return false;
     entry->pid = static_cast<pid_t>(pid);
     entry->start = start;
+    entry->kit = *end ? end + 1 : "";
     entry->caption = content.substr(nl + 1);
     return true;
 }
@@ -86,19 +88,30 @@ bool ReadProcessStat(pid_t pid, char *state, unsigned long long *start)
     return end != p;
 }
 
-// The table's folder, created when absent; "" when it cannot be used.
-// Read from the environment on every call.
+// Makes the folder when absent; true when it is a real folder of this
+// user's that nobody else can enter (it may lie in /tmp, which others can
+// write to).
+bool OwnFolder(const std::string &dir)
+{
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st;
+    if (lstat(dir.c_str(), &st) != 0) return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == getuid() && (st.st_mode & 077) == 0;
+}
+
+// The table's folder for the installation the environment names, created
+// when absent; "" when it cannot be used. Read from the environment on
+// every call.
 std::string BoxTableDir()
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     std::string base = (runtime && *runtime) ? runtime : "/tmp";
-    std::string dir = base + "/pfmsetup-" + std::to_string(static_cast<unsigned long>(getuid()));
-    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "";
-    // The folder may lie in a place that others can write to (/tmp): use it
-    // only when it is a real folder of ours that nobody else can enter.
-    struct stat st;
-    if (lstat(dir.c_str(), &st) != 0) return "";
-    if (!S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 077) != 0) return "";
+    std::string user = base + "/pfmsetup-" + std::to_string(static_cast<unsigned long>(getuid()));
+    // An installation that is not there has no screen of its own; its
+    // copies share one (they end with the failure report).
+    std::string installation = FileIdentity(NamedInstallationPath());
+    std::string dir = user + "/" + (installation.empty() ? std::string("none") : installation);
+    if (!OwnFolder(user) || !OwnFolder(dir)) return "";
     return dir;
 }
 
@@ -127,6 +140,11 @@ bool ProcessIsAlive(pid_t pid, unsigned long long start)
 
 }  // namespace
 
+std::string CurrentFolderIdentity()
+{
+    return FileIdentity(".");
+}
+
 void EnterShownBox(std::string_view caption, ShownBox *box)
 {
     box->entry_path.clear();
@@ -151,7 +169,8 @@ void EnterShownBox(std::string_view caption, ShownBox *box)
         else box->fifo_path = fifo;
     }
 
-    std::string content = std::to_string(pid) + " " + std::to_string(ProcessStartTime(pid)) + "\n";
+    std::string content =
+        std::to_string(pid) + " " + std::to_string(ProcessStartTime(pid)) + " " + CurrentFolderIdentity() + "\n";
     content.append(caption.data(), caption.size());
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return;

@@ -4,15 +4,23 @@
 // searches the table by caption, and the window operations ask the owner of
 // an entry to show its box again.
 //
-// The table is the folder ${XDG_RUNTIME_DIR:-/tmp}/pfmsetup-<uid>/, mode
-// 0700 and owned by the user; a folder that is anything else is not used
-// (boxes are then shown but cannot be found). Each shown box has two files
-// there, named after the owner's pid and a number counted per process:
+// Each Windows installation has a screen of its own: the table is the
+// folder ${XDG_RUNTIME_DIR:-/tmp}/pfmsetup-<uid>/<installation>/, where
+// <installation> is "DEV-INODE" of the prefix folder, drive folder or
+// image file that the environment names (so every spelling of one
+// installation gives one table, and copies on two installations never
+// see each other's boxes). Both folders are mode 0700 and owned by the
+// user; a folder that is anything else is not used (boxes are then shown
+// but cannot be found). Each shown box has two files there, named after
+// the owner's pid and a number counted per process:
 //
-//   <pid>-<n>.box   the entry: a first line "<pid> <start>\n", where <start>
-//                   is the process start time from /proc/<pid>/stat (field
-//                   22, 0 when unknown), followed by the caption's bytes in
-//                   code page 1252 up to the end of the file, no newline.
+//   <pid>-<n>.box   the entry: a first line "<pid> <start> <kit>\n" (<kit>
+//                   may be missing), where
+//                   <start> is the process start time from /proc/<pid>/stat
+//                   (field 22, 0 when unknown) and <kit> "DEV-INODE" of the
+//                   owner's current folder (the kit's), followed by the
+//                   caption's bytes in code page 1252 up to the end of the
+//                   file, no newline.
 //                   Written to ".<pid>-<n>.tmp" and renamed, so a search
 //                   never sees half an entry.
 //   <pid>-<n>.fifo  a FIFO that the owner reads while its box waits. Any
@@ -53,12 +61,16 @@ struct BoxEntry {
     std::string name;  // file name without ".box", e.g. "1234-1"
     pid_t pid = 0;
     unsigned long long start = 0;
+    std::string kit;  // "DEV-INODE" of the owner's current folder
     std::string caption;
 };
 
 // The entries of copies that are alive, sorted by name. Entries of ended
 // copies are removed on the way.
 std::vector<BoxEntry> LiveBoxEntries();
+
+// "DEV-INODE" of this process's current folder, "" when unknown.
+std::string CurrentFolderIdentity();
 
 // True when a copy is waiting on the entry's box now.
 bool BoxIsWaiting(const std::string &name);

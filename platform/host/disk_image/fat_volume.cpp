@@ -116,6 +116,24 @@ bool ParseBytesFree(std::string_view line, uint64_t *bytes)
     return true;
 }
 
+// The lines of mdir's listing around its entries: the volume's label and
+// serial number, "Directory for ::/PATH", blank lines, "No files",
+// "  2 files   3 bytes".
+bool IsFrameLine(std::string_view line)
+{
+    auto starts = [&](std::string_view head) { return line.substr(0, head.size()) == head; };
+    if (line.find_first_not_of(' ') == std::string_view::npos) return true;
+    if (starts(" Volume in drive ") || starts(" Volume Serial Number ") || starts("Directory for ") ||
+        line == "No files")
+        return true;
+    std::string_view rest = line.substr(line.find_first_not_of(' '));
+    size_t digits = 0;
+    while (digits < rest.size() && std::isdigit((unsigned char)rest[digits])) ++digits;
+    rest.remove_prefix(digits);
+    return digits > 0 && (rest.substr(0, 6) == " file " || rest.substr(0, 7) == " files ") &&
+           line.size() > 6 && line.substr(line.size() - 6) == " bytes";
+}
+
 const DriveEntry *Find(const std::vector<DriveEntry> &entries, const std::string &name)
 {
     for (const DriveEntry &e : entries)
@@ -130,8 +148,11 @@ FatImageDrive::FatImageDrive(std::string image, uint64_t offset, uint64_t cluste
 {
 }
 
-std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uint64_t offset, std::string *why)
+std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uint64_t offset, std::string *why,
+                                                   int image_fd)
 {
+    std::string tool_name;
+    if (!MtoolsRunner::NameForTools(image, image_fd, &tool_name, why)) return nullptr;
     int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         Fail(why, std::string("cannot be opened: ") + std::strerror(errno));
@@ -152,7 +173,7 @@ std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uin
     // Without a write permission bit the image is read-only for every user,
     // root included (who could open it all the same).
     bool writable = have_stat && (st.st_mode & 0222) && access(image.c_str(), W_OK) == 0;
-    std::unique_ptr<FatImageDrive> drive(new FatImageDrive(image, offset, boot.ClusterBytes(), writable));
+    std::unique_ptr<FatImageDrive> drive(new FatImageDrive(tool_name, offset, boot.ClusterBytes(), writable));
     ChildResult probe = drive->runner_.Run("minfo", {});
     if (!probe.started) {
         Fail(why, MtoolsRunner::MissingLine());
@@ -165,17 +186,32 @@ std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uin
     return drive;
 }
 
+ChildResult FatImageDrive::Run(const std::string &tool, const std::vector<std::string> &args,
+                               std::string_view input)
+{
+    ChildResult result = runner_.Run(tool, args, input);
+    if ((!result.started || result.timed_out) && trouble_.empty())
+        trouble_ = tool + ": " + result.FirstErrorLine();
+    return result;
+}
+
 bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, Listing *listing,
                                std::string *why)
 {
-    ChildResult dir = runner_.Run("mdir", {"-a", DosPath(folder)});
+    ChildResult dir = Run("mdir", {"-a", DosPath(folder)});
     if (!dir.Ok()) return Fail(why, "mdir " + DosPath(folder) + ": " + dir.FirstErrorLine());
     listing->entries.clear();
     bool is_folder = folder.empty();
     for (std::string_view line : Lines(dir.out)) {
         DriveEntry e;
         if (ParseBytesFree(line, &listing->bytes_free)) continue;
-        if (!ParseEntryLine(line, &e)) continue;
+        if (!ParseEntryLine(line, &e)) {
+            if (IsFrameLine(line)) continue;
+            std::string reason = "cannot be read: mdir -a " + DosPath(folder) + " printed a line this program cannot read: \"" +
+                                 std::string(line) + "\"";
+            if (trouble_.empty()) trouble_ = reason;
+            return Fail(why, reason);
+        }
         if (e.name == "." || e.name == "..") {
             is_folder = true;  // only a folder's own listing has them
             continue;
@@ -184,7 +220,7 @@ bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, 
     }
     if (!is_folder) return Fail(why, DosPath(folder) + " is no folder");
     if (!with_attributes || listing->entries.empty()) return true;
-    ChildResult attrib = runner_.Run("mattrib", {"-X", DosPath(Join(folder, "*"))});
+    ChildResult attrib = Run("mattrib", {"-X", DosPath(Join(folder, "*"))});
     if (!attrib.Ok()) return Fail(why, "mattrib " + DosPath(folder) + ": " + attrib.FirstErrorLine());
     for (std::string_view line : Lines(attrib.out)) {
         size_t at = line.find("::/");
@@ -200,7 +236,7 @@ bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, 
 
 bool FatImageDrive::ReadOnlyAttribute(const std::string &path, bool *read_only)
 {
-    ChildResult attrib = runner_.Run("mattrib", {DosPath(path)});  // "  A    R     ::/PATH"
+    ChildResult attrib = Run("mattrib", {DosPath(path)});  // "  A    R     ::/PATH"
     size_t at = attrib.out.find("::/");
     if (!attrib.Ok() || at == std::string::npos) return false;
     *read_only = attrib.out.substr(0, at).find('R') != std::string::npos;
@@ -217,7 +253,7 @@ bool FatImageDrive::List(const std::string &folder, std::vector<DriveEntry> *ent
 
 bool FatImageDrive::CheckChain(const std::string &path, uint64_t size, std::string *why)
 {
-    ChildResult chain = runner_.Run("mshowfat", {DosPath(path)});
+    ChildResult chain = Run("mshowfat", {DosPath(path)});
     if (!chain.Ok()) return Fail(why, "mshowfat " + DosPath(path) + ": " + chain.FirstErrorLine());
     if (chain.err.find("loop") != std::string::npos) return Fail(why, path + ": its cluster chain loops");
     // "::/PATH <2-5> <9>": runs of clusters in chain order.
@@ -243,7 +279,7 @@ bool FatImageDrive::CheckChain(const std::string &path, uint64_t size, std::stri
 
 bool FatImageDrive::FirstCluster(const std::string &path, long *cluster)
 {
-    ChildResult chain = runner_.Run("mshowfat", {DosPath(path)});
+    ChildResult chain = Run("mshowfat", {DosPath(path)});
     size_t open = chain.out.find('<');
     if (!chain.Ok() || open == std::string::npos) return false;
     *cluster = std::strtol(chain.out.c_str() + open + 1, nullptr, 10);
@@ -265,7 +301,7 @@ bool FatImageDrive::ReadListed(const std::string &folder, DriveEntry &entry, std
 {
     const std::string path = Join(folder, entry.name);
     if (entry.folder || !CheckChain(path, entry.size, nullptr)) return false;
-    ChildResult copy = runner_.Run("mcopy", {"-n", DosPath(path), "-"});
+    ChildResult copy = Run("mcopy", {"-n", DosPath(path), "-"});
     if (!copy.Ok() || copy.out.size() != entry.size) return false;
     entry.chain_whole = true;
     *bytes = std::move(copy.out);
@@ -275,7 +311,7 @@ bool FatImageDrive::ReadListed(const std::string &folder, DriveEntry &entry, std
 bool FatImageDrive::Step(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
                          std::string *why)
 {
-    ChildResult result = runner_.Run(tool, args, input);
+    ChildResult result = Run(tool, args, input);
     if (result.Ok()) return true;
     return Fail(why, tool + " " + args.back() + ": " + result.FirstErrorLine());
 }

@@ -52,9 +52,13 @@ struct DriveEntry {
 
 class FatImageDrive {
 public:
-    // The FAT volume at byte `offset` of `image`. Null, with a one-line
-    // reason, when mtools is missing or the volume cannot be read.
-    static std::unique_ptr<FatImageDrive> Open(const std::string &image, uint64_t offset, std::string *why);
+    // The FAT volume at byte `offset` of `image`, which this process holds
+    // open as `image_fd` (the image lock's descriptor, -1: none) so that the
+    // tools are given it by that descriptor (MtoolsRunner::NameForTools).
+    // Null, with a one-line reason, when mtools is missing or the volume
+    // cannot be read.
+    static std::unique_ptr<FatImageDrive> Open(const std::string &image, uint64_t offset, std::string *why,
+                                               int image_fd = -1);
 
     // Entries of a folder ('/'-separated path below the volume's root, "" =
     // root), long names where present, else the 8.3 name; false when there
@@ -100,6 +104,10 @@ public:
     bool RepairListed(const std::string &folder, const std::vector<DriveEntry> &entries, bool *changed,
                       std::string *why);
 
+    // The first tool output this program could not read, or the first tool
+    // that did not run to its end, with the tool named; "" when none.
+    const std::string &Trouble() const { return trouble_; }
+
     // Whether the image file may be written (it has a write permission).
     bool Writable() const { return writable_; }
 
@@ -119,7 +127,11 @@ private:
     bool Step(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
               std::string *why);
 
+    // Runs a tool, noting in trouble_ one that did not start or finish.
+    ChildResult Run(const std::string &tool, const std::vector<std::string> &args, std::string_view input = {});
+
     MtoolsRunner runner_;
+    std::string trouble_;
     uint64_t cluster_bytes_;
     bool writable_;
 };

@@ -77,6 +77,20 @@ std::unique_ptr<ImageLock> ImageLock::Acquire(const std::string &image, bool wri
     return lock;
 }
 
+bool ImageLock::TurnTaken(const std::string &image)
+{
+    int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = kTurnByte;
+    lock.l_len = 1;
+    bool taken = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(fd);
+    return taken;
+}
+
 ImageLock::~ImageLock()
 {
     if (fd_ >= 0) close(fd_);

@@ -40,6 +40,9 @@ public:
     // with a one-line reason, when another program holds it or the file
     // cannot be opened.
     static std::unique_ptr<ImageLock> Acquire(const std::string &image, bool write, std::string *why);
+    // Whether another copy of the program holds or shares the image now
+    // (its turn byte is locked), found without waiting and without taking it.
+    static bool TurnTaken(const std::string &image);
     ~ImageLock();
     ImageLock(const ImageLock &) = delete;
     ImageLock &operator=(const ImageLock &) = delete;

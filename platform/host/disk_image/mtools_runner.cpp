@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,16 +48,48 @@ private:
     int fds_[2];
 };
 
-// The parent's environment with MTOOLS_SKIP_CHECK=1 and without
-// MTOOLS_NO_VFAT.
+// What every child is given whatever the user's environment and mtools
+// files hold (see MtoolsRunner in the header). mtools reads
+// /etc/mtools.conf, ~/.mtoolsrc, then the file MTOOLSRC names, and then
+// its variables from the environment, which override all three: so
+// MTOOLSRC is dropped, HOME names a path under which no file can exist,
+// and every variable that changes what the tools print, write or check is
+// set here.
+constexpr const char *kSettings[] = {
+    "HOME=/dev/null",                 // no ~/.mtoolsrc: /dev/null/.mtoolsrc cannot exist
+    "LC_ALL=C.UTF-8",                 // long names printed in UTF-8, messages in English
+    "MTOOLS_SKIP_CHECK=1",            // an image's geometry need not be a floppy's
+    "MTOOLS_FAT_COMPATIBILITY=0",     // a FAT of the wrong size is refused
+    "MTOOLS_LOWER_CASE=0",            // short names listed as stored, upper case
+    "MTOOLS_NO_VFAT=0",               // long names read and written
+    "MTOOLS_NAME_NUMERIC_TAIL=1",     // long names get their ~1 as Windows gives it
+    "MTOOLS_DOTTED_DIR=0",            // "NAME     EXT" in a listing
+    "MTOOLS_TWENTY_FOUR_HOUR_CLOCK=1",
+    "MTOOLS_DATE_STRING=yyyy-mm-dd",  // the date a listing line is read by
+    "MTOOLS_LOCK_TIMEOUT=30",         // below the children's time limit
+    "DEFAULT_CODEPAGE=850",           // short names as mtools reads them by default
+};
+
+bool DroppedFromEnvironment(std::string_view entry)
+{
+    std::string_view name = entry.substr(0, entry.find('='));
+    // Every MTOOLS_ variable (the debugging and formatting ones too), the
+    // user's extra configuration file, the locale's variables (LC_ALL
+    // alone decides), and what is set above.
+    if (name.substr(0, 7) == "MTOOLS_" || name == "MTOOLSRC" || name == "LANGUAGE" || name.substr(0, 3) == "LC_" ||
+        name == "LANG")
+        return true;
+    for (std::string_view setting : kSettings)
+        if (setting.substr(0, setting.find('=')) == name) return true;
+    return false;
+}
+
 std::vector<std::string> ChildEnvironment()
 {
     std::vector<std::string> env;
-    for (char **e = environ; e && *e; ++e) {
-        if (!std::strncmp(*e, "MTOOLS_SKIP_CHECK=", 18) || !std::strncmp(*e, "MTOOLS_NO_VFAT=", 15)) continue;
-        env.emplace_back(*e);
-    }
-    env.emplace_back("MTOOLS_SKIP_CHECK=1");
+    for (char **e = environ; e && *e; ++e)
+        if (!DroppedFromEnvironment(*e)) env.emplace_back(*e);
+    for (std::string_view setting : kSettings) env.emplace_back(setting);
     return env;
 }
 
@@ -186,6 +219,29 @@ std::string MtoolsRunner::MissingLine()
         dirs.remove_prefix(colon + 1);
     }
     return "pfmsetup: reading disk images needs mtools (apt-get install mtools)";
+}
+
+bool MtoolsRunner::NameForTools(const std::string &path, int fd, std::string *name, std::string *why)
+{
+#ifdef __linux__
+    // The child inherits the descriptor (no close-on-exec) under the same
+    // number, so the name opens the very file this process opened.
+    if (fd >= 0 && !(fcntl(fd, F_GETFD) & FD_CLOEXEC)) {
+        std::string proc = "/proc/self/fd/" + std::to_string(fd);
+        struct stat by_name, by_fd;
+        if (stat(proc.c_str(), &by_name) == 0 && fstat(fd, &by_fd) == 0 && by_name.st_dev == by_fd.st_dev &&
+            by_name.st_ino == by_fd.st_ino) {
+            *name = proc;
+            return true;
+        }
+    }
+#endif
+    if (path.find("@@") != std::string::npos) {
+        if (why) *why = "its path holds \"@@\", which mtools would split (and /proc is not there to name it otherwise)";
+        return false;
+    }
+    *name = path;
+    return true;
 }
 
 ChildResult MtoolsRunner::Run(const std::string &tool, const std::vector<std::string> &args,

@@ -1,10 +1,15 @@
 // mtools, run as child processes on one FAT volume inside an image file.
 //
-// Every tool gets "-i IMAGE@@OFFSET" as its first arguments, runs without a
-// shell (argv as given, found on PATH), with MTOOLS_SKIP_CHECK=1 (an
-// image's geometry need not match a floppy's) and MTOOLS_NO_VFAT removed
-// (long names are read and kept), and with its standard output and error
-// captured. A child that runs longer than the time limit is killed, so a
+// Every tool gets "-i NAME@@OFFSET" as its first arguments, runs without a
+// shell (argv as given, found on PATH), with its standard output and error
+// captured, under settings of the program's own: no ~/.mtoolsrc and no
+// MTOOLSRC read, and every variable that changes what the tools print,
+// write or check set to the value this program reads and writes by,
+// whatever the environment and /etc/mtools.conf hold (a user's
+// MTOOLS_DATE_STRING would change every listing line). NAME is the image
+// as /proc/self/fd/N, N being the image lock's descriptor, which the
+// children inherit: mtools splits "-i" at its first "@@", and an image's
+// path may hold any character. A child that runs longer than the time limit is killed, so a
 // damaged volume that made a tool loop cannot hang the program.
 //
 // Descriptors without close-on-exec pass to the children: the image lock
@@ -44,7 +49,13 @@ public:
     // The line that says mtools is missing, empty when mcopy can be run.
     static std::string MissingLine();
 
-    // Runs `tool` ("mdir", "mcopy", ...) with "-i IMAGE@@OFFSET" and `args`,
+    // The name under which the tools are given the image at `path`, which
+    // this process holds open as `fd` without close-on-exec (-1: not open):
+    // /proc/self/fd/N where there is /proc, else the path itself, refused
+    // with a reason when it holds "@@".
+    static bool NameForTools(const std::string &path, int fd, std::string *name, std::string *why);
+
+    // Runs `tool` ("mdir", "mcopy", ...) with "-i NAME@@OFFSET" and `args`,
     // for a minute at most.
     ChildResult Run(const std::string &tool, const std::vector<std::string> &args,
                     std::string_view input = {}) const;

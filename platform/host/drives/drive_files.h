@@ -84,9 +84,18 @@ public:
     // now and `existed` whether it is there. Null when it cannot be
     // replaced: with `why` empty for what a user sees as a file that may
     // not be written (the read-only attribute, a folder the user may not
-    // write), else with the reason.
-    virtual std::unique_ptr<FileReplacement> BeginReplace(const std::string &path, std::string *bytes,
-                                                          bool *existed, std::string *why) = 0;
+    // write), else with the reason. With `through_links`, a path that is
+    // a symbolic link is written through it, as Wine writes a prefix's
+    // win.ini: the replacement is made beside the file the link names and
+    // the link stays; without, the name itself is replaced.
+    virtual std::unique_ptr<FileReplacement> BeginReplace(const std::string &path, bool through_links,
+                                                          std::string *bytes, bool *existed, std::string *why) = 0;
+
+    // Why the drive itself could not be read (a tool that printed what this
+    // program cannot read, or did not run), "" when nothing went wrong:
+    // what an installation reports instead of the files that then seemed
+    // missing.
+    virtual std::string Trouble() const { return {}; }
 };
 
 // The host's own files.

@@ -164,6 +164,25 @@ private:
     struct stat stat_;
 };
 
+// The file that `path` names once the symbolic links of its last name are
+// followed, as Wine follows them when it writes a profile; the path itself
+// when it is no link (or not there). A link that dangles names the file it
+// would create; links that go on too long are left as they are.
+std::string LinkedFile(const std::string &path)
+{
+    std::string file = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        ssize_t n = readlink(file.c_str(), &target[0], target.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+        target.resize(static_cast<std::size_t>(n));
+        file = target[0] == '/' ? target : file.substr(0, file.rfind('/') + 1) + target;
+    }
+    return path;
+}
+
 class Host : public DriveFiles {
 public:
     bool Exists(const std::string &path) override
@@ -207,11 +226,14 @@ public:
         return true;
     }
 
-    std::unique_ptr<FileReplacement> BeginReplace(const std::string &path, std::string *bytes, bool *existed,
-                                                  std::string *why) override
+    std::unique_ptr<FileReplacement> BeginReplace(const std::string &path, bool through_links, std::string *bytes,
+                                                  bool *existed, std::string *why) override
     {
         why->clear();
-        std::string folder = path.substr(0, path.rfind('/'));
+        // Written through a link: the replacement is made beside the file
+        // the link names, under the lock of that file's folder.
+        std::string file = through_links ? LinkedFile(path) : path;
+        std::string folder = file.substr(0, file.rfind('/'));
         Descriptor lock(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (lock.fd < 0) {
             *why = "its Windows folder cannot be opened";
@@ -226,13 +248,13 @@ public:
         // win.ini is replaced through a new file in its folder; a file
         // without any write permission carries the read-only attribute.
         struct stat st {};
-        *existed = stat(path.c_str(), &st) == 0;
+        *existed = stat(file.c_str(), &st) == 0;
         bool writable = access(folder.c_str(), W_OK | X_OK) == 0;
-        if (*existed) writable = writable && (st.st_mode & 0222) != 0 && access(path.c_str(), W_OK) == 0;
+        if (*existed) writable = writable && (st.st_mode & 0222) != 0 && access(file.c_str(), W_OK) == 0;
         bytes->clear();
-        if (writable && *existed && !ReadWholeFile(path, bytes, &st)) writable = false;
+        if (writable && *existed && !ReadWholeFile(file, bytes, &st)) writable = false;
         if (!writable) return nullptr;
-        auto taken = std::make_unique<HostReplacement>(lock.fd, std::move(folder), path, *existed, st);
+        auto taken = std::make_unique<HostReplacement>(lock.fd, std::move(folder), file, *existed, st);
         lock.Release();
         return taken;
     }

@@ -84,6 +84,11 @@ std::string ImageFiles::AboutTheImage(const std::string &reason)
     return "the image: " + reason;
 }
 
+std::string ImageFiles::Trouble() const
+{
+    return drive_.Trouble().empty() ? std::string() : AboutTheImage(drive_.Trouble());
+}
+
 FatImageDrive::Listing *ImageFiles::Listing(const std::string &inner)
 {
     std::string key = Key(inner);
@@ -171,8 +176,9 @@ bool ImageFiles::Read(const std::string &path, std::string *bytes, FileStamp *st
     return true;
 }
 
-std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &path, std::string *bytes,
-                                                          bool *existed, std::string *why)
+// A FAT volume has no links: `through_links` changes nothing.
+std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &path, bool /*through_links*/,
+                                                          std::string *bytes, bool *existed, std::string *why)
 {
     why->clear();
     bytes->clear();

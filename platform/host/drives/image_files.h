@@ -27,8 +27,10 @@ public:
     bool List(const std::string &folder, std::vector<std::string> *names) override;
     bool Stamp(const std::string &path, FileStamp *stamp) override;
     bool Read(const std::string &path, std::string *bytes, FileStamp *stamp, std::size_t limit) override;
-    std::unique_ptr<FileReplacement> BeginReplace(const std::string &path, std::string *bytes, bool *existed,
-                                                  std::string *why) override;
+    std::unique_ptr<FileReplacement> BeginReplace(const std::string &path, bool through_links, std::string *bytes,
+                                                  bool *existed, std::string *why) override;
+
+    std::string Trouble() const override;
 
     // Finishes or undoes a replacement that a killed run left in a folder.
     bool Repair(const std::string &folder, std::string *why);

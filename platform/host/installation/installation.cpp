@@ -1,5 +1,7 @@
 #include "platform/host/installation/installation.h"
 
+#include "platform/host/installation/windows_paths.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -45,6 +47,29 @@ ProfileDialect DialectOf(InstallationKind kind)
 
 }  // namespace
 
+std::string NamedInstallationPath()
+{
+    const char *drive = std::getenv("WIN9X_DRIVE");
+    return drive && *drive ? std::string(drive) : WinePrefixRoot();
+}
+
+bool NamedInstallationIsImage()
+{
+    const char *drive = std::getenv("WIN9X_DRIVE");
+    struct stat st;
+    return drive && *drive && stat(drive, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string FileIdentity(const std::string &path)
+{
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return {};
+    char text[48];
+    std::snprintf(text, sizeof text, "%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return text;
+}
+
 Installation &Installation::Current()
 {
     std::unique_ptr<Installation> &current = Slot();
@@ -55,6 +80,13 @@ Installation &Installation::Current()
             ~Opening() { opening = false; }
         } scope;
         current = Open();
+    }
+    // The kit's folder is named in the installation's code page, known
+    // once it is open.
+    if (current->Usable() && !current->folder_checked_) {
+        current->folder_checked_ = true;
+        std::string line = UnnameableCurrentFolderLine(*current);
+        if (!line.empty()) current->SetUnusableLine(line);
     }
     return *current;
 }
@@ -98,11 +130,13 @@ void Installation::SetDirectories(std::string windows_directory, std::string sys
 
 void Installation::SetUnusable(const char *why)
 {
+    usable_ = false;
     ReportUnusable(why);
 }
 
 void Installation::SetUnusableLine(const std::string &line)
 {
+    usable_ = false;
     if (reported_) return;
     reported_ = true;
     std::fprintf(stderr, "%s\n", line.c_str());

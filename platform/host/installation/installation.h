@@ -73,6 +73,10 @@ public:
     const ProfileDialect &Dialect() const { return dialect_; }
     // The prefix folder, or the drive's root folder, as the user named it.
     const std::string &Root() const { return root_; }
+    // Whether the installation may be read and written: its layout was
+    // found, it is not in use, the kit's folder can be named in it (each
+    // refusal was reported).
+    bool Usable() const { return usable_; }
 
     // Windows paths, as the installation spells them: C:\windows,
     // C:\windows\system32, C:\windows\win.ini for a prefix; the folder
@@ -124,7 +128,9 @@ private:
     InstallationKind kind_;
     ProfileDialect dialect_;
     std::string root_;
+    bool usable_ = true;
     bool reported_ = false;
+    bool folder_checked_ = false;
     std::string windows_directory_;
     std::string system_directory_;
     std::string system_profile_name_;
@@ -141,6 +147,14 @@ private:
 // own tools choose it.
 std::string WinePrefixRoot();
 std::unique_ptr<Installation> OpenWinePrefix(std::string root);
+// The path of the installation the environment names (WIN9X_DRIVE when set
+// and not empty, else the prefix), read without opening it.
+std::string NamedInstallationPath();
+// Whether WIN9X_DRIVE names a disk image (a regular file).
+bool NamedInstallationIsImage();
+// "DEV-INODE" (hexadecimal) of a file or folder, links followed: the same
+// for every spelling of one installation; "" when it is not there.
+std::string FileIdentity(const std::string &path);
 std::unique_ptr<Installation> OpenWin9xDrive(std::string root);
 std::unique_ptr<Installation> OpenWin9xImage(std::string root);
 

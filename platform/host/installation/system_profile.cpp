@@ -1,5 +1,6 @@
 #include "platform/host/installation/system_profile.h"
 
+#include "platform/host/base/held_signals.h"
 #include "platform/host/text/code_page.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/installation/windows_paths.h"
@@ -56,6 +57,9 @@ const ProfileDocument *SystemProfile::Pending(const std::string &unix_path) cons
 bool SystemProfile::Begin()
 {
     if (held_) return true;
+    // An installation found unusable (a prefix in use, a kit folder it
+    // cannot name) is never written.
+    if (!installation_.Usable()) return false;
     std::optional<std::string> path = UnixPathOf(installation_, installation_.SystemProfileName());
     if (!path) {
         installation_.ReportUnusable("it has no drive C: with a Windows folder");
@@ -63,7 +67,10 @@ bool SystemProfile::Begin()
     }
     std::string bytes, why;
     bool existed = false;
-    std::unique_ptr<FileReplacement> taken = FilesOf(*path).BeginReplace(*path, &bytes, &existed, &why);
+    // Wine writes a prefix's linked win.ini through its link; a Windows 9x
+    // drive has no links (FAT), and its rule stays.
+    const bool through_links = installation_.Kind() == InstallationKind::kWinePrefix;
+    std::unique_ptr<FileReplacement> taken = FilesOf(*path).BeginReplace(*path, through_links, &bytes, &existed, &why);
     if (!taken) {
         if (!why.empty()) installation_.ReportUnusable(why.c_str());
         return false;
@@ -130,8 +137,15 @@ bool SystemProfile::WriteOut()
 {
     if (!FitsLimit()) return false;
     std::string why;
-    bool ok = taken_->Commit([this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); },
-                             &why);
+    bool ok;
+    {
+        // Ctrl-C and the like take effect once win.ini is whole again: on
+        // a disk image the replacement takes four steps, and one cut
+        // between them leaves no WIN.INI until the next run repairs it.
+        EndingSignalsHeld held;
+        ok = taken_->Commit(
+            [this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); }, &why);
+    }
     if (!ok) {
         if (!why.empty()) installation_.ReportUnusable(why.c_str());
         return false;

@@ -152,7 +152,10 @@ bool Win9xInstallation::FindLayout(DriveFiles &files, const std::string &drive, 
     drive_ = drive;
     std::string why;
     if (!FindWin9xWindowsFolder(files, drive, found, &why)) {
-        SetUnusable(why.c_str());
+        // A drive that could not be read is said so, not taken for a
+        // drive without Windows.
+        std::string trouble = files.Trouble();
+        SetUnusable((trouble.empty() ? why : trouble).c_str());
         return false;
     }
     SetDirectories(found->windows, found->windows + "\\SYSTEM", found->windows + "\\WIN.INI");
@@ -169,7 +172,8 @@ void Win9xInstallation::ReadRegistry(DriveFiles &files, const Win9xWindowsFolder
             nt_ = true;
             SetUnusable("it holds Windows NT (a registry in WINDOWS\\system32\\config), not Windows 95/98/Me");
         } else {
-            SetUnusable("its Windows folder has no SYSTEM.DAT");
+            std::string trouble = files.Trouble();
+            SetUnusable(trouble.empty() ? "its Windows folder has no SYSTEM.DAT" : trouble.c_str());
         }
         return;
     }

@@ -64,7 +64,7 @@ private:
 
         auto holds_windows = [this](uint64_t offset) {
             std::string ignored;
-            std::unique_ptr<FatImageDrive> drive = FatImageDrive::Open(Root(), offset, &ignored);
+            std::unique_ptr<FatImageDrive> drive = FatImageDrive::Open(Root(), offset, &ignored, lock_->fd());
             if (!drive) return false;
             host::ImageFiles files(*drive);
             Win9xWindowsFolder windows;
@@ -72,7 +72,7 @@ private:
         };
         ImageVolume volume;
         if (!ChooseWindowsVolume(Root(), image, wanted, holds_windows, &volume, &why)) return Refuse(why);
-        drive_ = FatImageDrive::Open(Root(), volume.offset, &why);
+        drive_ = FatImageDrive::Open(Root(), volume.offset, &why, lock_->fd());
         if (!drive_) return Refuse(why);
         files_ = std::make_unique<host::ImageFiles>(*drive_);
 

@@ -169,6 +169,21 @@ std::optional<std::string> UnixPathOf(const Installation &installation, std::str
     return unix_path;
 }
 
+std::string UnnameableCurrentFolderLine(const Installation &installation)
+{
+    char buffer[PATH_MAX];
+    if (!getcwd(buffer, sizeof buffer)) return {};
+    std::optional<std::string> path = Utf8WindowsPathOf(installation, buffer);
+    if (!path) return {};
+    const CodePage &code_page = TextsOf(installation);
+    bool refused = false;
+    for (std::size_t i = 2; i < path->size(); ++i) refused |= IsRefusedChar(static_cast<unsigned char>((*path)[i]));
+    if (!refused && code_page.ToUtf8(code_page.FromUtf8(*path)) == *path) return {};
+    return std::string("pfmsetup: the kit's folder ") + buffer +
+           " has a name that this Windows installation (code page " + std::to_string(code_page.Number()) +
+           ") cannot hold: start the program from a folder whose name that Windows could hold";
+}
+
 std::optional<std::string> WindowsPathOf(const std::string &unix_path)
 {
     const Installation &installation = Installation::Current();

@@ -27,6 +27,12 @@ std::optional<std::string> UnixPathOf(const Installation &installation, std::str
 // as Wine names it (Z:\ for / where the prefix maps Z: so).
 std::optional<std::string> WindowsPathOf(const std::string &unix_path);
 
+// The line that says the current folder (the kit's) has a name that the
+// installation's code page cannot hold, or a character no Windows name
+// may hold, so that the program would see it under another name; "" when
+// the folder can be named.
+std::string UnnameableCurrentFolderLine(const Installation &installation);
+
 // The path with every link resolved, or none when it does not exist.
 std::optional<std::string> RealPath(const std::string &path);
 

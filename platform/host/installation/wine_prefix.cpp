@@ -6,15 +6,20 @@
 #include "platform/host/registry/wine_registry_text.h"
 #include "platform/host/registry/wine_registry_hive.h"
 
+#include "platform/host/base/file_io.h"
+
+#include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unordered_map>
+#include <vector>
 
 namespace host {
 namespace {
@@ -133,6 +138,46 @@ private:
     std::shared_ptr<const RegistryHive> hive_;
 };
 
+// Whether a wineserver runs on the prefix, found as Wine's own programs
+// find it: its folder server-DEV-INODE (the prefix folder's device and
+// inode in hexadecimal) lies in /tmp/.wine-UID upstream, and, in Debian's
+// Wine, in the private folder that the prefix's file "wineserver" names
+// (a name under TMPDIR, else /tmp). The server holds a lock on the
+// folder's file "lock" while it runs; a folder that a server left behind
+// has none.
+bool WineServerRunning(const std::string &prefix)
+{
+    struct stat st;
+    if (stat(prefix.c_str(), &st) != 0) return false;
+    char server[64];
+    std::snprintf(server, sizeof server, "/server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    std::vector<std::string> folders{"/tmp/.wine-" + std::to_string(getuid())};
+    std::string named;
+    struct stat named_st;
+    if (ReadWholeFile(prefix + "/wineserver", &named, &named_st, 4096)) {
+        while (!named.empty() && std::isspace(static_cast<unsigned char>(named.back()))) named.pop_back();
+        const char *tmp = std::getenv("TMPDIR");
+        if (!named.empty() && named[0] == '/') {
+            folders.push_back(named);
+        } else if (!named.empty() && named.find('/') == std::string::npos) {
+            if (tmp && *tmp) folders.push_back(std::string(tmp) + "/" + named);
+            folders.push_back("/tmp/" + named);
+        }
+    }
+    for (const std::string &folder : folders) {
+        int fd = open((folder + server + "/lock").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        bool held = fcntl(fd, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+        close(fd);
+        if (held) return true;
+    }
+    return false;
+}
+
 class WinePrefix : public Installation {
 public:
     explicit WinePrefix(std::string root)
@@ -143,6 +188,14 @@ public:
         // reported where the registry is first asked. Its number is digits,
         // the same in every code page.
         SetCodePage(CodePageOfRegistry(system_.Load(CodePage::ForNumber(1252)).get()));
+        // While its server runs, the prefix's registry lives in the
+        // server's memory (system.reg lags behind it) and its programs may
+        // write win.ini: nothing is read or written then.
+        in_use_ = WineServerRunning(root);
+        if (in_use_)
+            SetUnusableLine("pfmsetup: a Wine session is running on the prefix " + root +
+                            ": end it with \"WINEPREFIX=" + root +
+                            " wineserver -k\", or let its applications close, then start the program again");
     }
 
     std::string DriveFolder(char letter) const override
@@ -165,6 +218,8 @@ public:
 
     std::shared_ptr<const RegistryHive> Machine() override
     {
+        // A prefix in use: its registry on disk may lag behind the server's.
+        if (in_use_) return nullptr;
         std::shared_ptr<const RegistryHive> hive = system_.Load(Texts());
         if (!hive) ReportUnusable("its system.reg cannot be read");
         return hive;
@@ -219,6 +274,7 @@ public:
 private:
     HiveFile system_;
     HiveFile user_;
+    bool in_use_ = false;
 };
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "platform/host/installation/installation.h"
 
 namespace dialogue_fixture {
 
@@ -198,7 +199,12 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         runtime_ = pattern;
         setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
-        table_ = runtime_ + "/pfmsetup-" + std::to_string(static_cast<unsigned long>(getuid()));
+        // The table of the installation the environment names, in the
+        // user's folder of tables.
+        std::string user = runtime_ + "/pfmsetup-" + std::to_string(static_cast<unsigned long>(getuid()));
+        ASSERT_EQ(mkdir(user.c_str(), 0700), 0);
+        std::string installation = host::FileIdentity(host::NamedInstallationPath());
+        table_ = user + "/" + (installation.empty() ? std::string("none") : installation);
     }
 
     void TearDown() override
