@@ -324,11 +324,13 @@ def report(name, problems, out="", err=""):
 # ---------------------------------------------------------------- kills
 
 SHIM = """#!/bin/sh
-# Counts the mtools children of the program and kills it at one of them.
+# Counts the mtools children of the program and kills it (KILL_WHO=program)
+# or the child itself (KILL_WHO=child) at one of them.
 n=$(($(cat "$SHIM_DIR/count") + 1)); echo $n > "$SHIM_DIR/count"
-if [ "$n" = "$KILL_AT" ] && [ "$KILL_WHEN" = before ]; then kill -9 $PPID; exit 1; fi
+victim=$PPID; [ "$KILL_WHO" = child ] && victim=$$
+if [ "$n" = "$KILL_AT" ] && [ "$KILL_WHEN" = before ]; then kill -9 $victim; exit 1; fi
 "$SHIM_REAL/$(basename "$0")" "$@"; status=$?
-if [ "$n" = "$KILL_AT" ]; then kill -9 $PPID; fi
+if [ "$n" = "$KILL_AT" ]; then kill -9 $victim; fi
 exit $status
 """
 TOOLS = ["mcopy", "mtype", "mdir", "mren", "mdel", "mattrib", "mshowfat", "minfo"]
@@ -355,16 +357,23 @@ def check_after_kill(image, offset, size, work, old, new, what):
     problems = []
     if FAILURE not in out:
         problems.append("%s: the repairing run did not end with the failure report: %s" % (what, err))
+    problems += judge_volume(image, offset, size, (old, new), what + ", then repaired")
+    return problems, read_in_image(image, offset, "WINDOWS/WIN.INI") == new
+
+
+def judge_volume(image, offset, size, allowed, what):
+    """fsck.fat -n clean, no temporary file, WIN.INI one of `allowed`."""
+    problems = []
     now = read_in_image(image, offset, "WINDOWS/WIN.INI")
-    if now not in (old, new):
-        problems.append("%s: WIN.INI is neither the old nor the new file: %r" % (what, now))
+    if now not in allowed:
+        problems.append("%s: WIN.INI is %r" % (what, now))
     fsck = fsck_problems(image, offset, size)
     if fsck:
         problems.append("%s: fsck.fat -n: %s" % (what, fsck))
     listing = mtools("mdir", image, offset, "-b", "::/WINDOWS", check=False).stdout.decode()
     if "$$" in listing:
-        problems.append("%s: temporary files left after the repair: %r" % (what, listing))
-    return problems, now == new
+        problems.append("%s: temporary files left: %r" % (what, listing))
+    return problems
 
 
 def kill_test(work):
@@ -377,15 +386,17 @@ def kill_test(work):
     kit = write_kit(work, EX.kit)
     real = os.path.dirname(shutil.which("mcopy"))
 
-    def killed_run(at, when):
+    def killed_run(at, when, who="program"):
         image = os.path.join(work, "disk.img")
         shutil.copy(pristine, image)
         with open(os.path.join(shim, "count"), "w") as f:
             f.write("0")
         env = environment(work, image, {"PATH": shim + ":" + os.environ["PATH"], "SHIM_DIR": shim,
-                                        "SHIM_REAL": real, "KILL_AT": str(at), "KILL_WHEN": when})
-        p = subprocess.run([PROGRAM], input=b"ok\nok\n", cwd=kit, env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=300)
+                                        "SHIM_REAL": real, "KILL_AT": str(at), "KILL_WHEN": when,
+                                        "KILL_WHO": who})
+        p = subprocess.run([PROGRAM], input=b"ok\nok\n", cwd=kit, env=env, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=300)
+        killed_run.out, killed_run.err = p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
         return image, p.returncode, int(open(os.path.join(shim, "count")).read())
 
     _, status, children = killed_run(0, "never")
@@ -401,6 +412,26 @@ def kill_test(work):
             found, is_new = check_after_kill(image, offset, size, work, old, new, "killed %s child %d" % (when, at))
             problems += found
             news += is_new
+    # One child killed, the program going on: the report says success only
+    # with the new WIN.INI whole, failure only with the old one, and names
+    # the child that died; the volume is clean.
+    child_kills = {SUCCESS: 0, FAILURE: 0}
+    for at in range(1, children + 1):
+        for when in ("before", "after"):
+            image, status, _ = killed_run(at, when, "child")
+            out, err, what = killed_run.out, killed_run.err, "child %d killed %s its work" % (at, when)
+            now = read_in_image(image, offset, "WINDOWS/WIN.INI")
+            lines = [line for line in err.splitlines() if line.strip()]
+            if SUCCESS in out and (now != new or lines):
+                problems.append("%s: success reported, WIN.INI %r, standard error %r" % (what, now, lines))
+            elif FAILURE in out and (now != old or len(lines) != 1 or "killed by signal 9" not in lines[0]):
+                problems.append("%s: failure reported, WIN.INI %r, standard error %r" % (what, now, lines))
+            elif status != 1 or not (SUCCESS in out or FAILURE in out):
+                problems.append("%s: exit code %d, report %r" % (what, status, out[-200:]))
+            child_kills[SUCCESS if SUCCESS in out else FAILURE] += 1
+            problems += judge_volume(image, offset, size, (old, new), what)
+    print("%d children killed: %d runs reported success, %d failure" %
+          (2 * children, child_kills[SUCCESS], child_kills[FAILURE]))
     # Timed kills, also while an mtools child is writing (it finishes its
     # step holding the image lock; the next run waits for it).
     run_time = 0.3

@@ -153,7 +153,7 @@ std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uin
     // root included (who could open it all the same).
     bool writable = have_stat && (st.st_mode & 0222) && access(image.c_str(), W_OK) == 0;
     std::unique_ptr<FatImageDrive> drive(new FatImageDrive(image, offset, boot.ClusterBytes(), writable));
-    ChildResult probe = drive->runner_.Run("minfo", {});
+    ChildResult probe = drive->Child("minfo", {}, {}, "reading the volume's parameters");
     if (!probe.started) {
         Fail(why, MtoolsRunner::MissingLine());
         return nullptr;
@@ -168,7 +168,7 @@ std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uin
 bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, Listing *listing,
                                std::string *why)
 {
-    ChildResult dir = runner_.Run("mdir", {"-a", DosPath(folder)});
+    ChildResult dir = Child("mdir", {"-a", DosPath(folder)}, {}, "listing " + DosPath(folder));
     if (!dir.Ok()) return Fail(why, "mdir " + DosPath(folder) + ": " + dir.FirstErrorLine());
     listing->entries.clear();
     bool is_folder = folder.empty();
@@ -184,7 +184,8 @@ bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, 
     }
     if (!is_folder) return Fail(why, DosPath(folder) + " is no folder");
     if (!with_attributes || listing->entries.empty()) return true;
-    ChildResult attrib = runner_.Run("mattrib", {"-X", DosPath(Join(folder, "*"))});
+    ChildResult attrib =
+        Child("mattrib", {"-X", DosPath(Join(folder, "*"))}, {}, "reading the attributes in " + DosPath(folder));
     if (!attrib.Ok()) return Fail(why, "mattrib " + DosPath(folder) + ": " + attrib.FirstErrorLine());
     for (std::string_view line : Lines(attrib.out)) {
         size_t at = line.find("::/");
@@ -200,7 +201,8 @@ bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, 
 
 bool FatImageDrive::ReadOnlyAttribute(const std::string &path, bool *read_only)
 {
-    ChildResult attrib = runner_.Run("mattrib", {DosPath(path)});  // "  A    R     ::/PATH"
+    ChildResult attrib = Child("mattrib", {DosPath(path)}, {}, "reading the attributes of " + DosPath(path));
+    // "  A    R     ::/PATH"
     size_t at = attrib.out.find("::/");
     if (!attrib.Ok() || at == std::string::npos) return false;
     *read_only = attrib.out.substr(0, at).find('R') != std::string::npos;
@@ -217,7 +219,9 @@ bool FatImageDrive::List(const std::string &folder, std::vector<DriveEntry> *ent
 
 bool FatImageDrive::CheckChain(const std::string &path, uint64_t size, std::string *why)
 {
-    ChildResult chain = runner_.Run("mshowfat", {DosPath(path)});
+    const std::string doing = "following the cluster chain of " + DosPath(path);
+    ChildResult chain = Child("mshowfat", {DosPath(path)}, {}, doing);
+    if (chain.Died()) return Fail(why, "mshowfat, " + doing + ", " + chain.FirstErrorLine());
     if (!chain.Ok()) return Fail(why, "mshowfat " + DosPath(path) + ": " + chain.FirstErrorLine());
     if (chain.err.find("loop") != std::string::npos) return Fail(why, path + ": its cluster chain loops");
     // "::/PATH <2-5> <9>": runs of clusters in chain order.
@@ -243,40 +247,57 @@ bool FatImageDrive::CheckChain(const std::string &path, uint64_t size, std::stri
 
 bool FatImageDrive::FirstCluster(const std::string &path, long *cluster)
 {
-    ChildResult chain = runner_.Run("mshowfat", {DosPath(path)});
+    ChildResult chain = Child("mshowfat", {DosPath(path)}, {}, "following the cluster chain of " + DosPath(path));
     size_t open = chain.out.find('<');
     if (!chain.Ok() || open == std::string::npos) return false;
     *cluster = std::strtol(chain.out.c_str() + open + 1, nullptr, 10);
     return *cluster > 0;
 }
 
-bool FatImageDrive::Read(const std::string &path, std::string *bytes)
+bool FatImageDrive::Read(const std::string &path, std::string *bytes, std::string *why)
 {
     std::string folder, name;
     SplitPath(path, &folder, &name);
     Listing listing;
-    if (!ListFolder(folder, false, &listing, nullptr)) return false;
+    if (!ListFolder(folder, false, &listing, why)) return false;
     for (DriveEntry &entry : listing.entries)
-        if (SameName(entry.name, name)) return ReadListed(folder, entry, bytes);
-    return false;
+        if (SameName(entry.name, name)) return ReadListed(folder, entry, bytes, why);
+    return Fail(why, path + " is not there");
 }
 
-bool FatImageDrive::ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes)
+bool FatImageDrive::ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes, std::string *why)
 {
     const std::string path = Join(folder, entry.name);
-    if (entry.folder || !CheckChain(path, entry.size, nullptr)) return false;
-    ChildResult copy = runner_.Run("mcopy", {"-n", DosPath(path), "-"});
-    if (!copy.Ok() || copy.out.size() != entry.size) return false;
+    if (entry.folder) return Fail(why, path + " is a folder");
+    if (!CheckChain(path, entry.size, why)) return false;
+    ChildResult copy = Child("mcopy", {"-n", DosPath(path), "-"}, {}, "reading " + DosPath(path));
+    if (copy.Died()) return Fail(why, "mcopy, reading " + DosPath(path) + ", " + copy.FirstErrorLine());
+    if (!copy.Ok()) return Fail(why, "mcopy " + DosPath(path) + ": " + copy.FirstErrorLine());
+    if (copy.out.size() != entry.size)
+        return Fail(why, path + ": mcopy gave " + std::to_string(copy.out.size()) + " bytes of " +
+                             std::to_string(entry.size));
     entry.chain_whole = true;
     *bytes = std::move(copy.out);
     return true;
 }
 
+ChildResult FatImageDrive::Child(const std::string &tool, const std::vector<std::string> &args,
+                                 std::string_view input, const std::string &doing)
+{
+    ChildResult result = runner_.Run(tool, args, input);
+    if (result.Died() && died_.empty()) died_ = tool + ", " + doing + ", " + result.FirstErrorLine();
+    return result;
+}
+
 bool FatImageDrive::Step(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
                          std::string *why)
 {
-    ChildResult result = runner_.Run(tool, args, input);
+    std::string doing = tool == "mren"   ? "renaming " + args[0] + " to " + args[1]
+                        : tool == "mdel" ? "deleting " + args.back()
+                                         : "copying the new file in as " + args.back();
+    ChildResult result = Child(tool, args, input, doing);
     if (result.Ok()) return true;
+    if (result.Died()) return Fail(why, tool + ", " + doing + ", " + result.FirstErrorLine());
     return Fail(why, tool + " " + args.back() + ": " + result.FirstErrorLine());
 }
 
@@ -366,14 +387,32 @@ bool FatImageDrive::ReplaceListed(const std::string &path, const Listing &listed
                              std::to_string(listing.bytes_free) + " bytes free)");
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     const std::string target_path = Join(folder, target ? target->name : name);
-    if (!Step("mcopy", {"-o", "-", DosPath(new_path)}, bytes, why)) {
-        std::string ignored;
-        Repair(folder, &ignored);
+    bool done = Step("mcopy", {"-o", "-", DosPath(new_path)}, bytes, why) &&
+                (!target || Step("mren", {DosPath(target_path), DosPath(old_path)}, {}, why)) &&
+                Step("mren", {DosPath(new_path), DosPath(target_path)}, {}, why) &&
+                (!target || Step("mdel", {DosPath(old_path)}, {}, why));
+    return done || AfterFailedStep(folder, target_path, bytes, why);
+}
+
+bool FatImageDrive::AfterFailedStep(const std::string &folder, const std::string &target_path,
+                                    std::string_view bytes, std::string *why)
+{
+    // A step failed (its child died, or refused): the repair finishes or
+    // undoes the replacement, and WIN.INI, read back, tells which. A child
+    // that died after its work was done leaves the new file whole.
+    std::string step_why = *why, repair_why, now;
+    if (!Repair(folder, &repair_why)) {
+        *why = step_why + "; then " + repair_why;
         return false;
     }
-    if (target && !Step("mren", {DosPath(target_path), DosPath(old_path)}, {}, why)) return false;
-    if (!Step("mren", {DosPath(new_path), DosPath(target_path)}, {}, why)) return false;
-    return !target || Step("mdel", {DosPath(old_path)}, {}, why);
+    std::string read_why;
+    if (Read(target_path, &now, &read_why)) {
+        if (now == bytes) return true;
+        *why = "WIN.INI was left as it was: " + step_why;
+    } else {
+        *why = step_why + "; then " + read_why;
+    }
+    return false;
 }
 
 }  // namespace host

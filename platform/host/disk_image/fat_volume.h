@@ -77,10 +77,10 @@ public:
 
     // The whole file. False when it is missing or damaged (a cluster chain
     // that loops, or that holds less than its directory entry claims).
-    bool Read(const std::string &path, std::string *bytes);
+    bool Read(const std::string &path, std::string *bytes, std::string *why = nullptr);
     // The same for `entry`, the file's entry in its folder's listing as List
     // gave it (so the folder is not listed again); marks its chain whole.
-    bool ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes);
+    bool ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes, std::string *why = nullptr);
 
     // Replaces or creates `path` (in an existing folder) with `bytes` as the
     // header comment describes. Refused, with nothing written: a file other
@@ -100,6 +100,12 @@ public:
     bool RepairListed(const std::string &folder, const std::vector<DriveEntry> &entries, bool *changed,
                       std::string *why);
 
+    // What the first child that died (see ChildResult::Died) was doing,
+    // and what befell it: "mcopy, reading ::/WINDOWS/WIN.INI, was killed
+    // by signal 9 (Killed)"; empty while none has. Its answers were no
+    // verdict on the volume, so a caller stops trusting what it read.
+    const std::string &ChildDied() const { return died_; }
+
     // Whether the image file may be written (it has a write permission).
     bool Writable() const { return writable_; }
 
@@ -118,10 +124,18 @@ private:
     bool FirstCluster(const std::string &path, long *cluster);
     bool Step(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
               std::string *why);
+    // Runs a tool; `doing` says what for, in the line kept when it dies.
+    ChildResult Child(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
+                      const std::string &doing);
+    // After a failed step of Replace: repairs, and succeeds when WIN.INI
+    // is then the new file, whole.
+    bool AfterFailedStep(const std::string &folder, const std::string &target_path, std::string_view bytes,
+                         std::string *why);
 
     MtoolsRunner runner_;
     uint64_t cluster_bytes_;
     bool writable_;
+    std::string died_;
 };
 
 }  // namespace host

@@ -72,6 +72,7 @@ private:
         drive_ = FatImageDrive::Open(Root(), volume.offset, &why);
         if (!drive_) return Refuse(why);
         files_ = std::make_unique<host::ImageFiles>(*drive_);
+        files_->OnChildDied([this](const std::string &line) { ReportUnusable(line.c_str()); });
 
         Win9xWindowsFolder windows;
         if (!FindLayout(*files_, kImageRoot, &windows)) return;
