@@ -125,9 +125,49 @@ const DriveEntry *Find(const std::vector<DriveEntry> &entries, const std::string
 
 }  // namespace
 
-FatImageDrive::FatImageDrive(std::string image, uint64_t offset, uint64_t cluster_bytes, bool writable)
-    : runner_(std::move(image), offset), cluster_bytes_(cluster_bytes), writable_(writable)
+FatImageDrive::FatImageDrive(std::string image, uint64_t offset, const FatBootSector &boot, bool writable)
+    : runner_(std::move(image), offset), offset_(offset), boot_(boot), cluster_bytes_(boot.ClusterBytes()),
+      writable_(writable)
 {
+}
+
+bool FatImageDrive::CountFree(uint64_t *clusters, uint32_t *hint, std::string *why)
+{
+    int fd = open(runner_.image().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail(why, std::string("cannot be opened: ") + std::strerror(errno));
+    const uint64_t bps = boot_.bytes_per_sector;
+    std::string fat(size_t(boot_.fat_sectors * bps), '\0');
+    size_t done = 0;
+    while (done < fat.size()) {
+        ssize_t got = pread(fd, &fat[done], fat.size() - done, off_t(offset_ + boot_.reserved_sectors * bps + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += size_t(got);
+    }
+    unsigned char info[512];
+    *hint = 0xFFFFFFFF;
+    if (boot_.fsinfo_sector &&
+        pread(fd, info, sizeof info, off_t(offset_ + boot_.fsinfo_sector * bps)) == ssize_t(sizeof info) &&
+        !ParseFsInfo(info, hint))
+        *hint = 0xFFFFFFFF;
+    close(fd);
+    if (done < fat.size()) return Fail(why, "cannot be read: its FAT lies past the end of the file");
+    *clusters = CountFreeClusters(reinterpret_cast<const unsigned char *>(fat.data()), fat.size(), boot_.fat_bits,
+                                  boot_.cluster_count);
+    return true;
+}
+
+bool FatImageDrive::MendFreeCountHint(uint64_t clusters, std::string *why)
+{
+    unsigned char count[4] = {uint8_t(clusters), uint8_t(clusters >> 8), uint8_t(clusters >> 16),
+                              uint8_t(clusters >> 24)};
+    int fd = open(runner_.image().c_str(), O_WRONLY | O_CLOEXEC);
+    bool ok = fd >= 0 && pwrite(fd, count, sizeof count,
+                                off_t(offset_ + boot_.fsinfo_sector * boot_.bytes_per_sector + kFsInfoFreeCount)) ==
+                             ssize_t(sizeof count);
+    int error = errno;
+    if (fd >= 0) close(fd);
+    return ok || Fail(why, std::string("cannot be written: ") + std::strerror(error));
 }
 
 std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uint64_t offset, std::string *why)
@@ -152,7 +192,7 @@ std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uin
     // Without a write permission bit the image is read-only for every user,
     // root included (who could open it all the same).
     bool writable = have_stat && (st.st_mode & 0222) && access(image.c_str(), W_OK) == 0;
-    std::unique_ptr<FatImageDrive> drive(new FatImageDrive(image, offset, boot.ClusterBytes(), writable));
+    std::unique_ptr<FatImageDrive> drive(new FatImageDrive(image, offset, boot, writable));
     ChildResult probe = drive->Child("minfo", {}, {}, "reading the volume's parameters");
     if (!probe.started) {
         Fail(why, MtoolsRunner::MissingLine());
@@ -380,11 +420,15 @@ bool FatImageDrive::ReplaceListed(const std::string &path, const Listing &listed
         if (!target->chain_whole && !CheckChain(Join(folder, target->name), target->size, why)) return false;
     }
     // Room for the new file while the old one is kept, and for a folder
-    // that has to grow by a cluster to take the new name.
-    uint64_t needed = (bytes.size() + cluster_bytes_ - 1) / cluster_bytes_ * cluster_bytes_ + cluster_bytes_;
-    if (listing.bytes_free < needed)
+    // that has to grow by a cluster to take the new name, counted in the
+    // FAT: FSInfo's count (mdir's figure) is a hint a crash leaves stale.
+    uint64_t needed = (bytes.size() + cluster_bytes_ - 1) / cluster_bytes_ + 1, free = 0;
+    uint32_t hint = 0;
+    if (!CountFree(&free, &hint, why)) return false;
+    if (free < needed)
         return Fail(why, "has no room for the new " + name + " (" + std::to_string(bytes.size()) + " bytes, " +
-                             std::to_string(listing.bytes_free) + " bytes free)");
+                             std::to_string(free * cluster_bytes_) + " bytes free)");
+    if (hint != 0xFFFFFFFF && hint != free && !MendFreeCountHint(free, why)) return false;
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     const std::string target_path = Join(folder, target ? target->name : name);
     bool done = Step("mcopy", {"-o", "-", DosPath(new_path)}, bytes, why) &&

@@ -32,6 +32,7 @@
 #ifndef PFMSETUP_PLATFORM_HOST_FAT_IMAGE_DRIVE_H
 #define PFMSETUP_PLATFORM_HOST_FAT_IMAGE_DRIVE_H
 
+#include "platform/host/disk_image/fat_boot_sector.h"
 #include "platform/host/disk_image/mtools_runner.h"
 
 #include <cstdint>
@@ -115,7 +116,17 @@ public:
     static constexpr const char *kOldName = "WININI.$$O";
 
 private:
-    FatImageDrive(std::string image, uint64_t offset, uint64_t cluster_bytes, bool writable);
+    FatImageDrive(std::string image, uint64_t offset, const FatBootSector &boot, bool writable);
+
+    // The free clusters, counted in the first FAT as mtools and Windows
+    // count them when they have no hint; `hint` gets FSInfo's count
+    // (0xFFFFFFFF when there is none). False, with a reason, when the FAT
+    // cannot be read.
+    bool CountFree(uint64_t *clusters, uint32_t *hint, std::string *why);
+    // Writes `clusters` as FSInfo's free count: mtools trusts a stale one
+    // (it refuses a copy for want of room, or finds no free cluster half
+    // way), and keeps a right one right.
+    bool MendFreeCountHint(uint64_t clusters, std::string *why);
 
     // Only WIN.INI, and only in an image that may be written.
     bool MayReplace(const std::string &name, std::string *why) const;
@@ -133,6 +144,8 @@ private:
                          std::string *why);
 
     MtoolsRunner runner_;
+    uint64_t offset_;
+    FatBootSector boot_;
     uint64_t cluster_bytes_;
     bool writable_;
     std::string died_;
