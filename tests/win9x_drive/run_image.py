@@ -207,6 +207,15 @@ def full_with_stale_hint(image, offset, work):
     set_free_count_hint(50000)(image, offset, work)
 
 
+def old_boot_record(image, offset, work):
+    """The first sector keeps a FAT boot sector's header from the disk's life
+    as a bare volume; the partition table is written over its end."""
+    with open(image, "rb") as f:
+        f.seek(offset)
+        header = f.read(446)
+    patch(image, 0, header)
+
+
 def cut_in_half(image, offset, work):
     os.truncate(image, os.path.getsize(image) // 2)
 
@@ -248,6 +257,9 @@ IMAGE_CASES = {
     # unless WIN9X_PARTITION names the first.
     "active_second": example(layout="two", untouched_volume=63 * SECTOR),
     "partition_named": example(layout="two", env={"WIN9X_PARTITION": "1"}, untouched_volume="second"),
+    # A boot sector's header left under a valid partition table: the table wins.
+    "old_boot_record": example(damage=old_boot_record),
+    "old_boot_record_partition_named": example(fat=32, damage=old_boot_record, env={"WIN9X_PARTITION": "1"}),
     # The rules of the drive folder inside an image.
     "letter_case": from_drive_case("letter_case"),
     "windir_named": from_drive_case("windir_named"),

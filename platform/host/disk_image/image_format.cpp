@@ -222,9 +222,13 @@ bool ExamineDiskImage(const std::string &path, DiskImage *image, std::string *wh
         image->data_size = size - 512;
     }
 
+    // A valid partition table wins over the header of a FAT boot sector
+    // that an earlier life as a bare volume left in the first sector, as
+    // Linux decides (block/partitions/msdos.c): the first sector is read
+    // as a bare volume only when its table is not one.
     FatBootSector boot;
     std::string boot_why;
-    if (ParseFatBootSector(head, &boot, &boot_why)) {
+    if (!SaneTable(head) && ParseFatBootSector(head, &boot, &boot_why)) {
         image->layout = DiskImage::Layout::kBareVolume;
         if (image->format == std::string("raw disk image")) image->format = "FAT volume image";
         if (boot.VolumeBytes() > image->data_size)

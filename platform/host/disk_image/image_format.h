@@ -6,6 +6,10 @@
 // or a superfloppy). Refused by signature, with the command that makes a
 // raw image of them: dynamic and differencing VHD, VDI, QCOW2, VMDK.
 //
+// A first sector that holds both a valid partition table (boot flags 0 or
+// 0x80, every used entry with a start and a length, at least one used) and
+// the header of a FAT boot sector is a partitioned disk, as Linux takes it.
+//
 // Partitions are numbered as Linux numbers them: 1 to 4 the four slots of
 // the master boot record, whether used or not; 5 and on the logical
 // partitions of the extended partition, in the order its chain of
