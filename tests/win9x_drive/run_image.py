@@ -216,6 +216,17 @@ def old_boot_record(image, offset, work):
     patch(image, 0, header)
 
 
+def attributes(image, offset, path):
+    out = mtools("mattrib", image, offset, "::/" + path, check=False).stdout.decode()
+    return "".join(sorted(set(out.split("::/")[0]) & set("RHSA")))
+
+
+def set_attributes(*changes):
+    def damage(image, offset, work):
+        mtools("mattrib", image, offset, *changes, "::/WINDOWS/WIN.INI")
+    return damage
+
+
 def cut_in_half(image, offset, work):
     os.truncate(image, os.path.getsize(image) // 2)
 
@@ -273,6 +284,8 @@ IMAGE_CASES = {
     "read_only_attribute": from_drive_case("read_only_win_ini"),
     # SYSTEM.DAT is read through a copy that is never a file on disk.
     "no_temporary_folder": example(env={"TMPDIR": "/nonexistent"}),
+    # The new WIN.INI keeps the old one's hidden, system and archive attributes.
+    "hidden_system_win_ini": example(damage=set_attributes("+h", "+s", "-a")),
     # Bad input: one line naming the image and the reason, the failure
     # report, the image byte for byte as it was.
     "empty_image": example(report=FAILURE, err="is empty (0 bytes)", damage=empty),
@@ -308,6 +321,7 @@ def run_image_case(name, work):
     if c.damage:
         c.damage(image, offset, work)
     snapshot = open(image, "rb").read()
+    attributes_before = attributes(image, offset, c.win_ini_path) if before is not None else "A"
     other_before = read_in_image(image, other, c.win_ini_path) if second else None
     kit = write_kit(work, c.kit)
     status, out, err = run_program(kit, environment(work, image, c.env))
@@ -330,6 +344,9 @@ def run_image_case(name, work):
         after = read_in_image(image, offset, c.win_ini_path)
         if after != expected:
             problems.append("WIN.INI is\n%r\nnot\n%r" % (after, expected))
+        if attributes(image, offset, c.win_ini_path) != attributes_before:
+            problems.append("WIN.INI's attributes are %r, not %r" % (attributes(image, offset, c.win_ini_path),
+                                                                     attributes_before))
         fsck = fsck_problems(image, offset, size)
         if fsck:
             problems.append("fsck.fat -n: " + fsck)

@@ -116,6 +116,16 @@ bool ParseBytesFree(std::string_view line, uint64_t *bytes)
     return true;
 }
 
+// mattrib's letters before a path ("  A  SHR     ::/PATH").
+void SetAttributes(std::string_view flags, DriveEntry *entry)
+{
+    entry->read_only = flags.find('R') != std::string_view::npos;
+    entry->kept_attributes.clear();
+    for (char letter : {'H', 'S', 'A'})
+        if (flags.find(letter) != std::string_view::npos) entry->kept_attributes += letter;
+    entry->attributes_read = true;
+}
+
 const DriveEntry *Find(const std::vector<DriveEntry> &entries, const std::string &name)
 {
     for (const DriveEntry &e : entries)
@@ -234,18 +244,18 @@ bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, 
         std::string_view path = line.substr(at);
         std::string name(path.substr(path.rfind('/') + 1));
         for (DriveEntry &e : listing->entries)
-            if (e.name == name) e.read_only = flags.find('R') != std::string_view::npos;
+            if (e.name == name) SetAttributes(flags, &e);
     }
     return true;
 }
 
-bool FatImageDrive::ReadOnlyAttribute(const std::string &path, bool *read_only)
+bool FatImageDrive::ReadAttributes(const std::string &path, DriveEntry *entry)
 {
     ChildResult attrib = Child("mattrib", {DosPath(path)}, {}, "reading the attributes of " + DosPath(path));
     // "  A    R     ::/PATH"
     size_t at = attrib.out.find("::/");
     if (!attrib.Ok() || at == std::string::npos) return false;
-    *read_only = attrib.out.substr(0, at).find('R') != std::string::npos;
+    SetAttributes(std::string_view(attrib.out).substr(0, at), entry);
     return true;
 }
 
@@ -334,6 +344,7 @@ bool FatImageDrive::Step(const std::string &tool, const std::vector<std::string>
 {
     std::string doing = tool == "mren"   ? "renaming " + args[0] + " to " + args[1]
                         : tool == "mdel" ? "deleting " + args.back()
+                        : tool == "mattrib" ? "giving " + args.back() + " the old file's attributes"
                                          : "copying the new file in as " + args.back();
     ChildResult result = Child(tool, args, input, doing);
     if (result.Ok()) return true;
@@ -431,7 +442,20 @@ bool FatImageDrive::ReplaceListed(const std::string &path, const Listing &listed
     if (hint != 0xFFFFFFFF && hint != free && !MendFreeCountHint(free, why)) return false;
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     const std::string target_path = Join(folder, target ? target->name : name);
+    // The new file takes the old one's hidden, system and archive
+    // attributes while it is still WININI.$$N (mcopy gives it A alone).
+    DriveEntry old_attributes = target ? *target : DriveEntry();
+    if (target && !old_attributes.attributes_read && !ReadAttributes(target_path, &old_attributes))
+        return Fail(why, "cannot read the attributes of " + target_path);
+    std::vector<std::string> attributes;
+    for (char letter : {'H', 'S', 'A'}) {
+        if (!target) break;
+        bool set = old_attributes.kept_attributes.find(letter) != std::string::npos;
+        if (set != (letter == 'A')) attributes.push_back((set ? "+" : "-") + std::string(1, char(letter + 32)));
+    }
+    if (!attributes.empty()) attributes.push_back(DosPath(new_path));
     bool done = Step("mcopy", {"-o", "-", DosPath(new_path)}, bytes, why) &&
+                (attributes.empty() || Step("mattrib", attributes, {}, why)) &&
                 (!target || Step("mren", {DosPath(target_path), DosPath(old_path)}, {}, why)) &&
                 Step("mren", {DosPath(new_path), DosPath(target_path)}, {}, why) &&
                 (!target || Step("mdel", {DosPath(old_path)}, {}, why));

@@ -7,7 +7,8 @@
 // folder rewrites its entry in place), except the first, whose file is
 // this program's own:
 //   1. the new bytes are copied in as WININI.$$N (first the free space is
-//      checked, so that a full volume is refused before anything is written);
+//      checked, so that a full volume is refused before anything is written),
+//      and given the old file's hidden, system and archive attributes;
 //   2. WIN.INI is renamed WININI.$$O (skipped when there is no WIN.INI);
 //   3. WININI.$$N is renamed to WIN.INI (under the name the file had);
 //   4. WININI.$$O is deleted.
@@ -47,6 +48,10 @@ struct DriveEntry {
     std::string name;
     bool folder = false;
     bool read_only = false;
+    // The hidden, system and archive attributes ("HSA", "A", ""), read
+    // with the read-only one; a replaced file keeps them.
+    std::string kept_attributes;
+    bool attributes_read = false;
     uint64_t size = 0;
     bool chain_whole = false;  // its cluster chain was found whole since it was listed
 };
@@ -72,9 +77,9 @@ public:
     };
     bool ListFolder(const std::string &folder, bool with_attributes, Listing *listing, std::string *why);
 
-    // Whether the file has the read-only attribute; false when it cannot be
-    // read.
-    bool ReadOnlyAttribute(const std::string &path, bool *read_only);
+    // The file's attributes into `entry` (read_only, kept_attributes);
+    // false when they cannot be read.
+    bool ReadAttributes(const std::string &path, DriveEntry *entry);
 
     // The whole file. False when it is missing or damaged (a cluster chain
     // that loops, or that holds less than its directory entry claims).

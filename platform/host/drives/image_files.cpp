@@ -197,7 +197,7 @@ std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &pat
         return nullptr;
     }
     // The read-only attribute: the file may not be written, as on a folder.
-    if (e && !drive_.ReadOnlyAttribute(inner, &e->read_only)) {
+    if (e && !drive_.ReadAttributes(inner, e)) {
         *why = ChildDied() ? AboutTheImage(Died()) : "the image's " + inner + " cannot be read";
         return nullptr;
     }
