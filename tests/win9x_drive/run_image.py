@@ -138,9 +138,9 @@ def from_drive_case(name, **kw):
                      kit=c.kit, **kw)
 
 
-def example(**kw):
+def example(expect=None, **kw):
     c = rd.CASES["example_drive"]
-    return ImageCase(c.files, c.expect_win_ini, kit=c.kit, **kw)
+    return ImageCase(c.files, expect or c.expect_win_ini, kit=c.kit, **kw)
 
 
 def patch(image, at, data):
@@ -227,6 +227,26 @@ def set_attributes(*changes):
     return damage
 
 
+def windows_on(letter):
+    """Partition 1 made the active C: holding only MSDOS.SYS, which names
+    LETTER:\\WINDOWS; partition 2 (D:) holds Windows without MSDOS.SYS."""
+    def damage(image, offset, work):
+        first = 63 * SECTOR
+        mtools("mdeltree", image, first, "::/WINDOWS")
+        msdos = os.path.join(work, "MSDOS.SYS")
+        with open(msdos, "wb") as f:
+            f.write(rd.MSDOS_SYS.replace(b"WinDir=C:", b"WinDir=%s:" % letter.encode()))
+        mtools("mcopy", image, first, "-o", msdos, "::/MSDOS.SYS")
+        mtools("mdel", image, offset, "::/MSDOS.SYS")
+        patch(image, 446, b"\x80")
+        patch(image, 446 + 16, b"\x00")
+    return damage
+
+
+def on_d(before):
+    return before + EX.expect_win_ini(before)[len(before):].replace(b"C:\\WINDOWS", b"D:\\WINDOWS")
+
+
 def cut_in_half(image, offset, work):
     os.truncate(image, os.path.getsize(image) // 2)
 
@@ -271,6 +291,14 @@ IMAGE_CASES = {
     # A boot sector's header left under a valid partition table: the table wins.
     "old_boot_record": example(damage=old_boot_record),
     "old_boot_record_partition_named": example(fat=32, damage=old_boot_record, env={"WIN9X_PARTITION": "1"}),
+    # Windows on D: (MSDOS.SYS of the active C: names D:\WINDOWS): followed,
+    # every path registered on D:; a letter no partition has is refused.
+    "windows_on_d": example(layout="two", damage=windows_on("D"), expect=on_d),
+    "windows_on_d_partition_named": example(layout="two", damage=windows_on("D"), expect=on_d,
+                                            env={"WIN9X_PARTITION": "2"}),
+    "windows_on_d_partition_1": example(layout="two", damage=windows_on("D"), expect=on_d,
+                                        env={"WIN9X_PARTITION": "1"}),
+    "windows_on_missing_drive": example(layout="two", damage=windows_on("E"), report=FAILURE, err="has no drive E:"),
     # The rules of the drive folder inside an image.
     "letter_case": from_drive_case("letter_case"),
     "windir_named": from_drive_case("windir_named"),
@@ -321,6 +349,7 @@ def run_image_case(name, work):
     if c.damage:
         c.damage(image, offset, work)
     snapshot = open(image, "rb").read()
+    files_before = {path: read_in_image(image, offset, path) for path in c.files if path != c.win_ini_path}
     attributes_before = attributes(image, offset, c.win_ini_path) if before is not None else "A"
     other_before = read_in_image(image, other, c.win_ini_path) if second else None
     kit = write_kit(work, c.kit)
@@ -353,8 +382,8 @@ def run_image_case(name, work):
         listing = mtools("mdir", image, offset, "-b", "::/WINDOWS", check=False).stdout.decode()
         if "$$" in listing:
             problems.append("temporary files left: %r" % listing)
-        for path, data in c.files.items():
-            if path != c.win_ini_path and read_in_image(image, offset, path) != data:
+        for path, data in files_before.items():
+            if read_in_image(image, offset, path) != data:
                 problems.append("%s changed" % path)
     if second and read_in_image(image, other, c.win_ini_path) != other_before:
         problems.append("the WIN.INI of the other partition changed")

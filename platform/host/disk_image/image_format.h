@@ -76,6 +76,21 @@ bool ChooseWindowsVolume(const std::string &path, const DiskImage &image, int wa
                          const std::function<bool(uint64_t offset)> &holds_windows, ImageVolume *volume,
                          std::string *why);
 
+// The letters Windows 95/98/Me gives the FAT partitions of the disk, in
+// order from C: (a bare volume is C:): the active primary FAT partition,
+// else the first; then the logical FAT partitions of the extended
+// partition, in the order of its chain; then the other primary FAT
+// partitions, in slot order. (Microsoft's note "Order in Which MS-DOS and
+// Windows Assign Drive Letters", Q51978, for a single hard disk.)
+struct LetteredPartition {
+    char letter = 'C';
+    int partition = 0;  // its number; 0 for a bare volume
+    uint64_t offset = 0, size = 0;
+};
+std::vector<LetteredPartition> DriveLetters(const DiskImage &image);
+// The letter of the volume `partition` (0 for a bare volume); 0 when it has none.
+char DriveLetterOfPartition(const DiskImage &image, int partition);
+
 // The line that tells how to turn an image of another format into a raw one.
 std::string ConvertAdvice(const std::string &path);
 
