@@ -7,7 +7,7 @@ examples/make-image.sh (an MBR, mkfs.fat --offset, mcopy): FAT16 at sector
 image whose active partition is not the first, WIN9X_PARTITION naming
 another. Each case runs the program with WIN9X_DRIVE naming the image and
 checks the exit code, the report, standard error, WIN.INI's exact text read
-back with mtype, `fsck.fat -n` on the partition's bytes after a run that
+back with mtype and with 7-Zip (7zz, its own MBR and FAT code), `fsck.fat -n` on the partition's bytes after a run that
 writes, and the image byte for byte unchanged after one that fails. Besides
 the table: kills at every mtools child of the write, the image in use by
 QEMU, two copies of the program on one image.
@@ -62,6 +62,24 @@ def fsck_problems(image, offset, size):
     r = subprocess.run(["fsck.fat", "-n", copy], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     os.unlink(copy)
     return "" if r.returncode == 0 else r.stdout.decode("utf-8", "replace")
+
+
+def seven_zip(image, offset, size, path, whole=True):
+    """A file read back by 7-Zip, a judge with its own MBR and FAT code: from
+    the whole image, or (whole=False, for an image whose first FAT volume is
+    not the one meant) from a copy of the volume's bytes. None when absent."""
+    if not shutil.which("7zz"):
+        raise SystemExit("7zz is missing (scripts/install-deps.sh image installs 7zip)")
+    source = image
+    if not whole:
+        source = image + ".7z-volume"
+        with open(image, "rb") as f, open(source, "wb") as out:
+            f.seek(offset)
+            out.write(f.read(size))
+    r = subprocess.run(["7zz", "x", "-so", "-ssc-", source, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if source != image:
+        os.unlink(source)
+    return r.stdout if r.returncode == 0 and b"No files to process" not in r.stderr + r.stdout else None
 
 
 def make_image(work, files, layout="primary", fat=16, size=None, name="disk.img", modes=None):
@@ -373,6 +391,9 @@ def run_image_case(name, work):
         after = read_in_image(image, offset, c.win_ini_path)
         if after != expected:
             problems.append("WIN.INI is\n%r\nnot\n%r" % (after, expected))
+        judged = seven_zip(image, offset, size, c.win_ini_path, whole=c.layout != "two")
+        if judged != expected:
+            problems.append("7-Zip reads WIN.INI as\n%r" % judged)
         if attributes(image, offset, c.win_ini_path) != attributes_before:
             problems.append("WIN.INI's attributes are %r, not %r" % (attributes(image, offset, c.win_ini_path),
                                                                      attributes_before))
@@ -444,6 +465,9 @@ def judge_volume(image, offset, size, allowed, what):
     now = read_in_image(image, offset, "WINDOWS/WIN.INI")
     if now not in allowed:
         problems.append("%s: WIN.INI is %r" % (what, now))
+    judged = seven_zip(image, offset, size, "WINDOWS/WIN.INI")
+    if judged != now:
+        problems.append("%s: 7-Zip reads WIN.INI as %r" % (what, judged))
     fsck = fsck_problems(image, offset, size)
     if fsck:
         problems.append("%s: fsck.fat -n: %s" % (what, fsck))
@@ -623,6 +647,8 @@ def two_copies_test(work):
     fsck = fsck_problems(image, offset, size)
     if fsck:
         problems.append("fsck.fat -n: " + fsck)
+    if seven_zip(image, offset, size, "WINDOWS/WIN.INI") != text:
+        problems.append("7-Zip reads another WIN.INI")
     return report("two_copies", problems)
 
 
