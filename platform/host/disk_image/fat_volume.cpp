@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <set>
 
 namespace host {
 namespace {
@@ -35,95 +34,6 @@ bool Fail(std::string *why, std::string reason)
 {
     if (why) *why = std::move(reason);
     return false;
-}
-
-std::vector<std::string_view> Lines(std::string_view text)
-{
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 1);
-    }
-    return lines;
-}
-
-bool IsDate(std::string_view t)
-{
-    return t.size() == 10 && t[4] == '-' && t[7] == '-' && std::isdigit((unsigned char)t[0]) &&
-           std::isdigit((unsigned char)t[9]);
-}
-
-// One line of mdir's listing: "NAME     EXT      SIZE DATE  TIME  long name",
-// SIZE being <DIR> for a folder; false for the lines around the entries.
-bool ParseEntryLine(std::string_view line, DriveEntry *entry)
-{
-    std::vector<std::string_view> tokens;
-    size_t pos = 0, date_end = 0;
-    while (pos < line.size()) {
-        while (pos < line.size() && line[pos] == ' ') ++pos;
-        size_t end = line.find(' ', pos);
-        if (end == std::string_view::npos) end = line.size();
-        if (end > pos) tokens.push_back(line.substr(pos, end - pos));
-        pos = end;
-        if (!tokens.empty() && IsDate(tokens.back())) {
-            date_end = pos;
-            break;
-        }
-    }
-    if (!date_end || tokens.size() < 3 || tokens.size() > 4) return false;
-    std::string_view size = tokens[tokens.size() - 2];
-    std::string name(tokens[0]);
-    if (tokens.size() == 4) name += "." + std::string(tokens[1]);
-    // The time, then two spaces and the long name where there is one.
-    std::string_view rest = line.substr(date_end);
-    while (!rest.empty() && rest[0] == ' ') rest.remove_prefix(1);
-    size_t time_end = rest.find(' ');
-    std::string_view time = rest.substr(0, time_end);
-    if (time.empty() || time.find(':') == std::string_view::npos) return false;
-    rest = time_end == std::string_view::npos ? std::string_view() : rest.substr(time_end);
-    if (rest.size() > 2 && rest.substr(0, 2) == "  ") {
-        std::string_view long_name = rest.substr(2);
-        while (!long_name.empty() && long_name.back() == ' ') long_name.remove_suffix(1);
-        if (!long_name.empty()) name = std::string(long_name);
-    }
-    DriveEntry e;
-    e.name = name;
-    if (size == "<DIR>") {
-        e.folder = true;
-    } else {
-        for (char c : size) {
-            if (!std::isdigit((unsigned char)c)) return false;
-            e.size = e.size * 10 + uint64_t(c - '0');
-        }
-    }
-    *entry = e;
-    return true;
-}
-
-// The figure of mdir's last line, "   66 566 144 bytes free".
-bool ParseBytesFree(std::string_view line, uint64_t *bytes)
-{
-    size_t at = line.find(" bytes free");
-    if (at == std::string_view::npos) return false;
-    uint64_t value = 0;
-    for (char c : line.substr(0, at))
-        if (std::isdigit((unsigned char)c)) value = value * 10 + uint64_t(c - '0');
-    *bytes = value;
-    return true;
-}
-
-// mattrib's letters before a path ("  A  SHR     ::/PATH").
-void SetAttributes(std::string_view flags, DriveEntry *entry)
-{
-    entry->read_only = flags.find('R') != std::string_view::npos;
-    entry->kept_attributes.clear();
-    for (char letter : {'H', 'S', 'A'})
-        if (flags.find(letter) != std::string_view::npos) entry->kept_attributes += letter;
-    entry->attributes_read = true;
 }
 
 const DriveEntry *Find(const std::vector<DriveEntry> &entries, const std::string &name)
@@ -220,43 +130,23 @@ bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, 
 {
     ChildResult dir = Child("mdir", {"-a", DosPath(folder)}, {}, "listing " + DosPath(folder));
     if (!dir.Ok()) return Fail(why, "mdir " + DosPath(folder) + ": " + dir.FirstErrorLine());
-    listing->entries.clear();
-    bool is_folder = folder.empty();
-    for (std::string_view line : Lines(dir.out)) {
-        DriveEntry e;
-        if (ParseBytesFree(line, &listing->bytes_free)) continue;
-        if (!ParseEntryLine(line, &e)) continue;
-        if (e.name == "." || e.name == "..") {
-            is_folder = true;  // only a folder's own listing has them
-            continue;
-        }
-        listing->entries.push_back(e);
-    }
-    if (!is_folder) return Fail(why, DosPath(folder) + " is no folder");
+    MdirAnswer answer = ParseMdirAnswer(dir.out);
+    listing->entries = std::move(answer.entries);
+    listing->bytes_free = answer.bytes_free;
+    // Only a folder's own listing has "." and "..".
+    if (!folder.empty() && !answer.dot_entries) return Fail(why, DosPath(folder) + " is no folder");
     if (!with_attributes || listing->entries.empty()) return true;
     ChildResult attrib =
         Child("mattrib", {"-X", DosPath(Join(folder, "*"))}, {}, "reading the attributes in " + DosPath(folder));
     if (!attrib.Ok()) return Fail(why, "mattrib " + DosPath(folder) + ": " + attrib.FirstErrorLine());
-    for (std::string_view line : Lines(attrib.out)) {
-        size_t at = line.find("::/");
-        if (at == std::string_view::npos) continue;
-        std::string_view flags = line.substr(0, at);
-        std::string_view path = line.substr(at);
-        std::string name(path.substr(path.rfind('/') + 1));
-        for (DriveEntry &e : listing->entries)
-            if (e.name == name) SetAttributes(flags, &e);
-    }
+    ApplyMattribAnswer(attrib.out, &listing->entries);
     return true;
 }
 
 bool FatImageDrive::ReadAttributes(const std::string &path, DriveEntry *entry)
 {
     ChildResult attrib = Child("mattrib", {DosPath(path)}, {}, "reading the attributes of " + DosPath(path));
-    // "  A    R     ::/PATH"
-    size_t at = attrib.out.find("::/");
-    if (!attrib.Ok() || at == std::string::npos) return false;
-    SetAttributes(std::string_view(attrib.out).substr(0, at), entry);
-    return true;
+    return attrib.Ok() && ParseMattribAnswer(attrib.out, entry);
 }
 
 bool FatImageDrive::List(const std::string &folder, std::vector<DriveEntry> *entries)
@@ -274,21 +164,9 @@ bool FatImageDrive::CheckChain(const std::string &path, uint64_t size, std::stri
     if (chain.Died()) return Fail(why, "mshowfat, " + doing + ", " + chain.FirstErrorLine());
     if (!chain.Ok()) return Fail(why, "mshowfat " + DosPath(path) + ": " + chain.FirstErrorLine());
     if (chain.err.find("loop") != std::string::npos) return Fail(why, path + ": its cluster chain loops");
-    // "::/PATH <2-5> <9>": runs of clusters in chain order.
-    std::set<long> seen;
-    uint64_t clusters = 0;
-    std::string_view text = chain.out;
-    for (size_t open = text.find('<'); open != std::string_view::npos; open = text.find('<', open + 1)) {
-        size_t close = text.find('>', open);
-        if (close == std::string_view::npos) break;
-        std::string run(text.substr(open + 1, close - open - 1));
-        char *end = nullptr;
-        long first = std::strtol(run.c_str(), &end, 10);
-        if (end == run.c_str()) continue;
-        long last = *end == '-' ? std::strtol(end + 1, nullptr, 10) : first;
-        for (long c = first; c <= last && clusters <= size / cluster_bytes_ + 1; ++c, ++clusters)
-            if (!seen.insert(c).second) return Fail(why, path + ": its cluster chain loops");
-    }
+    ChainAnswer answer = ParseMshowfatAnswer(chain.out, size / cluster_bytes_ + 1);
+    if (answer.loops) return Fail(why, path + ": its cluster chain loops");
+    const uint64_t clusters = answer.clusters;
     if (clusters * cluster_bytes_ < size)
         return Fail(why, path + ": its directory entry claims " + std::to_string(size) +
                              " bytes, its cluster chain holds " + std::to_string(clusters * cluster_bytes_));
@@ -298,9 +176,8 @@ bool FatImageDrive::CheckChain(const std::string &path, uint64_t size, std::stri
 bool FatImageDrive::FirstCluster(const std::string &path, long *cluster)
 {
     ChildResult chain = Child("mshowfat", {DosPath(path)}, {}, "following the cluster chain of " + DosPath(path));
-    size_t open = chain.out.find('<');
-    if (!chain.Ok() || open == std::string::npos) return false;
-    *cluster = std::strtol(chain.out.c_str() + open + 1, nullptr, 10);
+    if (!chain.Ok()) return false;
+    *cluster = ParseMshowfatAnswer(chain.out, 1).first;
     return *cluster > 0;
 }
 

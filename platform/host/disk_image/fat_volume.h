@@ -34,6 +34,7 @@
 #define PFMSETUP_PLATFORM_HOST_FAT_IMAGE_DRIVE_H
 
 #include "platform/host/disk_image/fat_boot_sector.h"
+#include "platform/host/disk_image/mtools_answers.h"
 #include "platform/host/disk_image/mtools_runner.h"
 
 #include <cstdint>
@@ -43,18 +44,6 @@
 #include <vector>
 
 namespace host {
-
-struct DriveEntry {
-    std::string name;
-    bool folder = false;
-    bool read_only = false;
-    // The hidden, system and archive attributes ("HSA", "A", ""), read
-    // with the read-only one; a replaced file keeps them.
-    std::string kept_attributes;
-    bool attributes_read = false;
-    uint64_t size = 0;
-    bool chain_whole = false;  // its cluster chain was found whole since it was listed
-};
 
 class FatImageDrive {
 public:
