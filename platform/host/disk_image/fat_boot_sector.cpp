@@ -64,15 +64,21 @@ bool ParseFsInfo(const unsigned char (&s)[512], uint32_t *free_count)
     return true;
 }
 
+uint32_t FatEntry(const unsigned char *fat, size_t bytes, int bits, uint64_t cluster, uint64_t base)
+{
+    uint64_t at = cluster * uint64_t(bits) / 8 - base;
+    if (at + (bits == 32 ? 4 : 2) > bytes) return 0xFFFFFFFF;
+    return bits == 32   ? Le32(fat + at) & 0x0FFFFFFF
+           : bits == 16 ? Le16(fat + at)
+                        : (cluster & 1 ? Le16(fat + at) >> 4 : Le16(fat + at) & 0xFFF);
+}
+
 uint64_t CountFreeClusters(const unsigned char *fat, size_t bytes, int bits, uint64_t clusters)
 {
     uint64_t free = 0;
     for (uint64_t c = 2; c < clusters + 2; ++c) {
-        uint64_t at = c * uint64_t(bits) / 8;
-        if (at + (bits == 32 ? 4 : 2) > bytes) break;
-        uint32_t entry = bits == 32   ? Le32(fat + at) & 0x0FFFFFFF
-                         : bits == 16 ? Le16(fat + at)
-                                      : (c & 1 ? Le16(fat + at) >> 4 : Le16(fat + at) & 0xFFF);
+        uint32_t entry = FatEntry(fat, bytes, bits, c, 0);
+        if (entry == 0xFFFFFFFF) break;
         free += entry == 0;
     }
     return free;

@@ -40,6 +40,10 @@ constexpr unsigned kFsInfoFreeCount = 488;
 // FAT of `bits` bits, of which `fat` holds the first `bytes` bytes;
 // entries past them are not counted. A FAT32 entry's top four bits are
 // not part of it.
+// Entry `cluster` of a FAT of `bits` bits, of which `fat` holds `bytes`
+// bytes from byte `base` on (base <= the entry's first byte); 0xFFFFFFFF
+// when they do not hold it.
+uint32_t FatEntry(const unsigned char *fat, size_t bytes, int bits, uint64_t cluster, uint64_t base);
 uint64_t CountFreeClusters(const unsigned char *fat, size_t bytes, int bits, uint64_t clusters);
 
 }  // namespace host

@@ -51,19 +51,48 @@ FatImageDrive::FatImageDrive(std::string image, uint64_t offset, const FatBootSe
 {
 }
 
+namespace {
+
+// `n` bytes at `offset` of the file; false when it holds fewer.
+bool ReadAt(int fd, uint64_t offset, std::string *bytes, size_t n)
+{
+    bytes->assign(n, '\0');
+    size_t done = 0;
+    while (done < n) {
+        ssize_t got = pread(fd, &(*bytes)[done], n - done, off_t(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        done += size_t(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FatImageDrive::FatsAgree(std::string *why)
+{
+    if (boot_.fat_count < 2) return true;
+    int fd = open(runner_.image().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail(why, std::string("cannot be opened: ") + std::strerror(errno));
+    const uint64_t bytes = boot_.fat_sectors * boot_.bytes_per_sector;
+    const uint64_t first = offset_ + uint64_t(boot_.reserved_sectors) * boot_.bytes_per_sector;
+    std::string one, two;
+    bool read = ReadAt(fd, first, &one, size_t(bytes)) && ReadAt(fd, first + bytes, &two, size_t(bytes));
+    close(fd);
+    if (!read) return Fail(why, "cannot be read: its FATs lie past the end of the file");
+    if (one != two)
+        return Fail(why, "needs ScanDisk: its two FATs differ (a write to them was cut off); run ScanDisk on "
+                         "that machine at its next boot, then run this again");
+    return true;
+}
+
 bool FatImageDrive::CountFree(uint64_t *clusters, uint32_t *hint, std::string *why)
 {
     int fd = open(runner_.image().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Fail(why, std::string("cannot be opened: ") + std::strerror(errno));
     const uint64_t bps = boot_.bytes_per_sector;
-    std::string fat(size_t(boot_.fat_sectors * bps), '\0');
-    size_t done = 0;
-    while (done < fat.size()) {
-        ssize_t got = pread(fd, &fat[done], fat.size() - done, off_t(offset_ + boot_.reserved_sectors * bps + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += size_t(got);
-    }
+    std::string fat;
+    bool whole = ReadAt(fd, offset_ + boot_.reserved_sectors * bps, &fat, size_t(boot_.fat_sectors * bps));
     unsigned char info[512];
     *hint = 0xFFFFFFFF;
     if (boot_.fsinfo_sector &&
@@ -71,7 +100,7 @@ bool FatImageDrive::CountFree(uint64_t *clusters, uint32_t *hint, std::string *w
         !ParseFsInfo(info, hint))
         *hint = 0xFFFFFFFF;
     close(fd);
-    if (done < fat.size()) return Fail(why, "cannot be read: its FAT lies past the end of the file");
+    if (!whole) return Fail(why, "cannot be read: its FAT lies past the end of the file");
     *clusters = CountFreeClusters(reinterpret_cast<const unsigned char *>(fat.data()), fat.size(), boot_.fat_bits,
                                   boot_.cluster_count);
     return true;
@@ -170,7 +199,26 @@ bool FatImageDrive::CheckChain(const std::string &path, uint64_t size, std::stri
     if (clusters * cluster_bytes_ < size)
         return Fail(why, path + ": its directory entry claims " + std::to_string(size) +
                              " bytes, its cluster chain holds " + std::to_string(clusters * cluster_bytes_));
+    // mshowfat names a file's first cluster even when the FAT marks it free
+    // (a write cut off between the FAT and the folder).
+    if (size && answer.first > 0 && ClusterFree(uint64_t(answer.first)))
+        return Fail(why, path + ": its first cluster is free in the FAT");
     return true;
+}
+
+bool FatImageDrive::ClusterFree(uint64_t cluster)
+{
+    if (cluster < 2 || cluster >= boot_.cluster_count + 2) return false;
+    int fd = open(runner_.image().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const uint64_t at = cluster * uint64_t(boot_.fat_bits) / 8;
+    std::string entry;
+    bool read = ReadAt(fd, offset_ + uint64_t(boot_.reserved_sectors) * boot_.bytes_per_sector + at, &entry,
+                       boot_.fat_bits == 32 ? 4 : 2);
+    close(fd);
+    // The entry read as if it stood at the start of the FAT.
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(entry.data());
+    return read && FatEntry(bytes, entry.size(), boot_.fat_bits, cluster, at) == 0;
 }
 
 bool FatImageDrive::FirstCluster(const std::string &path, long *cluster)
@@ -240,12 +288,22 @@ bool FatImageDrive::RepairListed(const std::string &folder, const std::vector<Dr
                                  std::string *why)
 {
     *changed = false;
+    // A write cut off inside the FATs leaves the copies differing; which
+    // one is right is ScanDisk's to find, before anything more is written.
+    std::string fat_why;
+    if (!FatsAgree(&fat_why)) return Fail(why, fat_why);
     const DriveEntry *target = Find(entries, kReplacedName);
     bool has_new = Find(entries, kNewName), has_old = Find(entries, kOldName);
     if (!has_new && !has_old) return true;
     if (!writable_) return Fail(why, "holds an unfinished replacement of WIN.INI, and the image is read-only");
     // Every step below writes; a failed one may have written part.
     *changed = true;
+    // A crash between a tool's FAT and its FSInfo leaves the free count
+    // stale; mtools counts on from it, so it is set right first.
+    uint64_t free = 0;
+    uint32_t hint = 0;
+    if (CountFree(&free, &hint, why) && hint != 0xFFFFFFFF && hint != free && !MendFreeCountHint(free, why))
+        return false;
     const std::string target_path = Join(folder, target ? target->name : std::string(kReplacedName));
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     if (has_new && has_old && !target) {
@@ -266,6 +324,14 @@ bool FatImageDrive::RepairListed(const std::string &folder, const std::vector<Dr
         if (!Step("mdel", {DosPath(new_path)}, {}, why)) return false;
     }
     if (!has_old) return true;
+    // The FAT of an mdel cut off by a crash can be written before its
+    // folder entry: $$O's clusters are free, and mdel would follow them
+    // into the FAT's first entries. Left for ScanDisk, as $$N above.
+    const DriveEntry *old_entry = Find(entries, kOldName);
+    std::string chain_why;
+    if (!CheckChain(old_path, old_entry->size, &chain_why))
+        return Fail(why, std::string(kOldName) + " was cut off by a crash while it was deleted (" + chain_why +
+                             "): the drive needs ScanDisk");
     if (!target) return Step("mren", {DosPath(old_path), DosPath(target_path)}, {}, why);
     long old_first = 0, target_first = 0;
     if (FirstCluster(old_path, &old_first) && FirstCluster(target_path, &target_first) && old_first == target_first)

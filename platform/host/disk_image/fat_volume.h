@@ -121,6 +121,11 @@ private:
     // (it refuses a copy for want of room, or finds no free cluster half
     // way), and keeps a right one right.
     bool MendFreeCountHint(uint64_t clusters, std::string *why);
+    // False, with the line that asks for ScanDisk, when the copies of the
+    // FAT differ.
+    bool FatsAgree(std::string *why);
+    // Whether the first FAT marks `cluster` free.
+    bool ClusterFree(uint64_t cluster);
 
     // Only WIN.INI, and only in an image that may be written.
     bool MayReplace(const std::string &name, std::string *why) const;

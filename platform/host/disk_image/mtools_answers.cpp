@@ -148,11 +148,16 @@ ChainAnswer ParseMshowfatAnswer(std::string_view text, uint64_t limit)
         if (end == run.c_str()) continue;
         if (!answer.first) answer.first = first;
         long last = *end == '-' ? std::strtol(end + 1, nullptr, 10) : first;
-        for (long c = first; c <= last && answer.clusters <= limit; ++c, ++answer.clusters) {
+        // Stepped without passing `last`: a run may end at the largest
+        // number there is.
+        for (long c = first; c <= last && answer.clusters <= limit;) {
             if (!seen.insert(c).second) {
                 answer.loops = true;
                 return answer;
             }
+            ++answer.clusters;
+            if (c == last) break;
+            ++c;
         }
     }
     return answer;
