@@ -25,7 +25,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-targets=(profile_fuzz registry_fuzz pe_strings_fuzz install_fuzz win9x_registry_fuzz)
+targets=(profile_fuzz registry_fuzz pe_strings_fuzz install_fuzz win9x_registry_fuzz
+         disk_image_fuzz mtools_answers_fuzz msdos_sys_fuzz)
 if [ "$build" = 1 ]; then
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz --target fuzz_targets

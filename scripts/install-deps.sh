@@ -7,7 +7,7 @@
 #   install-deps.sh wine      + Wine (32-bit), Xvfb and xdotool
 #   install-deps.sh fuzz      + clang with its sanitizer and fuzzer runtime
 #   install-deps.sh package   + what builds, checks and reads the Debian package
-#   install-deps.sh image     + mtools, dosfstools, qemu-img and qemu-system-i386 (disk images)
+#   install-deps.sh image     + mtools, dosfstools, 7-Zip, qemu-img and qemu-system-i386 (disk images)
 set -euo pipefail
 
 want=()
@@ -19,7 +19,7 @@ for part in "$@"; do
     wine) want+=(wine wine32:i386 xvfb xauth xdotool x11-utils) ;;
     fuzz) want+=(clang libclang-rt-14-dev) ;;
     package) want+=(dpkg-dev lintian man-db) ;;
-    image) want+=(mtools dosfstools qemu-utils qemu-system-x86) ;;
+    image) want+=(mtools dosfstools 7zip qemu-utils qemu-system-x86) ;;
     *) echo "install-deps.sh: unknown part '$part'" >&2; exit 2 ;;
   esac
 done

@@ -233,6 +233,9 @@ CASES = {
                               err="has no WINDOWS folder"),
     "windir_missing": Case(drive98(msdos=MSDOS_SYS.replace(b"C:\\WINDOWS", b"C:\\WIN98")), report=FAILURE,
                            err="names C:\\WIN98 as the Windows folder"),
+    # Windows on another drive than the folder's C:: said, never written with C:.
+    "windir_on_d": Case(drive98(msdos=MSDOS_SYS.replace(b"WinDir=C:", b"WinDir=D:")), report=FAILURE,
+                        err="Windows is on drive D:, and this is drive C:"),
     "no_system_dat": Case({"WINDOWS/WIN.INI": WIN_INI}, report=FAILURE, err="has no SYSTEM.DAT"),
     "system_dat_empty": Case(drive98(extra={"WINDOWS/SYSTEM.DAT": b""}), report=FAILURE, err="SYSTEM.DAT"),
     "system_dat_not_creg": Case(drive98(extra={"WINDOWS/SYSTEM.DAT": b"REGEDIT4\r\n" * 100}), report=FAILURE,

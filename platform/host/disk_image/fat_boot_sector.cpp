@@ -49,7 +49,39 @@ bool ParseFatBootSector(const unsigned char (&s)[512], FatBootSector *boot, std:
     boot->sectors_per_cluster = sectors_per_cluster;
     boot->total_sectors = total;
     boot->cluster_count = clusters;
+    boot->reserved_sectors = reserved;
+    boot->fat_count = fats;
+    boot->fat_sectors = fat_sectors;
+    uint32_t fsinfo = bits == 32 ? Le16(s + 48) : 0;
+    boot->fsinfo_sector = fsinfo && fsinfo != 0xFFFF && fsinfo < reserved ? fsinfo : 0;
     return true;
+}
+
+bool ParseFsInfo(const unsigned char (&s)[512], uint32_t *free_count)
+{
+    if (Le32(s) != 0x41615252 || Le32(s + 484) != 0x61417272 || Le32(s + 508) != 0xAA550000) return false;
+    *free_count = Le32(s + kFsInfoFreeCount);
+    return true;
+}
+
+uint32_t FatEntry(const unsigned char *fat, size_t bytes, int bits, uint64_t cluster, uint64_t base)
+{
+    uint64_t at = cluster * uint64_t(bits) / 8 - base;
+    if (at + (bits == 32 ? 4 : 2) > bytes) return 0xFFFFFFFF;
+    return bits == 32   ? Le32(fat + at) & 0x0FFFFFFF
+           : bits == 16 ? Le16(fat + at)
+                        : (cluster & 1 ? Le16(fat + at) >> 4 : Le16(fat + at) & 0xFFF);
+}
+
+uint64_t CountFreeClusters(const unsigned char *fat, size_t bytes, int bits, uint64_t clusters)
+{
+    uint64_t free = 0;
+    for (uint64_t c = 2; c < clusters + 2; ++c) {
+        uint32_t entry = FatEntry(fat, bytes, bits, c, 0);
+        if (entry == 0xFFFFFFFF) break;
+        free += entry == 0;
+    }
+    return free;
 }
 
 }  // namespace host

@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <set>
 
 namespace host {
 namespace {
@@ -37,103 +36,6 @@ bool Fail(std::string *why, std::string reason)
     return false;
 }
 
-std::vector<std::string_view> Lines(std::string_view text)
-{
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.push_back(line);
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 1);
-    }
-    return lines;
-}
-
-bool IsDate(std::string_view t)
-{
-    return t.size() == 10 && t[4] == '-' && t[7] == '-' && std::isdigit((unsigned char)t[0]) &&
-           std::isdigit((unsigned char)t[9]);
-}
-
-// One line of mdir's listing: "NAME     EXT      SIZE DATE  TIME  long name",
-// SIZE being <DIR> for a folder; false for the lines around the entries.
-bool ParseEntryLine(std::string_view line, DriveEntry *entry)
-{
-    std::vector<std::string_view> tokens;
-    size_t pos = 0, date_end = 0;
-    while (pos < line.size()) {
-        while (pos < line.size() && line[pos] == ' ') ++pos;
-        size_t end = line.find(' ', pos);
-        if (end == std::string_view::npos) end = line.size();
-        if (end > pos) tokens.push_back(line.substr(pos, end - pos));
-        pos = end;
-        if (!tokens.empty() && IsDate(tokens.back())) {
-            date_end = pos;
-            break;
-        }
-    }
-    if (!date_end || tokens.size() < 3 || tokens.size() > 4) return false;
-    std::string_view size = tokens[tokens.size() - 2];
-    std::string name(tokens[0]);
-    if (tokens.size() == 4) name += "." + std::string(tokens[1]);
-    // The time, then two spaces and the long name where there is one.
-    std::string_view rest = line.substr(date_end);
-    while (!rest.empty() && rest[0] == ' ') rest.remove_prefix(1);
-    size_t time_end = rest.find(' ');
-    std::string_view time = rest.substr(0, time_end);
-    if (time.empty() || time.find(':') == std::string_view::npos) return false;
-    rest = time_end == std::string_view::npos ? std::string_view() : rest.substr(time_end);
-    if (rest.size() > 2 && rest.substr(0, 2) == "  ") {
-        std::string_view long_name = rest.substr(2);
-        while (!long_name.empty() && long_name.back() == ' ') long_name.remove_suffix(1);
-        if (!long_name.empty()) name = std::string(long_name);
-    }
-    DriveEntry e;
-    e.name = name;
-    if (size == "<DIR>") {
-        e.folder = true;
-    } else {
-        for (char c : size) {
-            if (!std::isdigit((unsigned char)c)) return false;
-            e.size = e.size * 10 + uint64_t(c - '0');
-        }
-    }
-    *entry = e;
-    return true;
-}
-
-// The figure of mdir's last line, "   66 566 144 bytes free".
-bool ParseBytesFree(std::string_view line, uint64_t *bytes)
-{
-    size_t at = line.find(" bytes free");
-    if (at == std::string_view::npos) return false;
-    uint64_t value = 0;
-    for (char c : line.substr(0, at))
-        if (std::isdigit((unsigned char)c)) value = value * 10 + uint64_t(c - '0');
-    *bytes = value;
-    return true;
-}
-
-// The lines of mdir's listing around its entries: the volume's label and
-// serial number, "Directory for ::/PATH", blank lines, "No files",
-// "  2 files   3 bytes".
-bool IsFrameLine(std::string_view line)
-{
-    auto starts = [&](std::string_view head) { return line.substr(0, head.size()) == head; };
-    if (line.find_first_not_of(' ') == std::string_view::npos) return true;
-    if (starts(" Volume in drive ") || starts(" Volume Serial Number ") || starts("Directory for ") ||
-        line == "No files")
-        return true;
-    std::string_view rest = line.substr(line.find_first_not_of(' '));
-    size_t digits = 0;
-    while (digits < rest.size() && std::isdigit((unsigned char)rest[digits])) ++digits;
-    rest.remove_prefix(digits);
-    return digits > 0 && (rest.substr(0, 6) == " file " || rest.substr(0, 7) == " files ") &&
-           line.size() > 6 && line.substr(line.size() - 6) == " bytes";
-}
-
 const DriveEntry *Find(const std::vector<DriveEntry> &entries, const std::string &name)
 {
     for (const DriveEntry &e : entries)
@@ -143,9 +45,78 @@ const DriveEntry *Find(const std::vector<DriveEntry> &entries, const std::string
 
 }  // namespace
 
-FatImageDrive::FatImageDrive(std::string image, uint64_t offset, uint64_t cluster_bytes, bool writable)
-    : runner_(std::move(image), offset), cluster_bytes_(cluster_bytes), writable_(writable)
+FatImageDrive::FatImageDrive(std::string image, uint64_t offset, const FatBootSector &boot, bool writable)
+    : runner_(std::move(image), offset), offset_(offset), boot_(boot), cluster_bytes_(boot.ClusterBytes()),
+      writable_(writable)
 {
+}
+
+namespace {
+
+// `n` bytes at `offset` of the file; false when it holds fewer.
+bool ReadAt(int fd, uint64_t offset, std::string *bytes, size_t n)
+{
+    bytes->assign(n, '\0');
+    size_t done = 0;
+    while (done < n) {
+        ssize_t got = pread(fd, &(*bytes)[done], n - done, off_t(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        done += size_t(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FatImageDrive::FatsAgree(std::string *why)
+{
+    if (boot_.fat_count < 2) return true;
+    int fd = open(runner_.image().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail(why, std::string("cannot be opened: ") + std::strerror(errno));
+    const uint64_t bytes = boot_.fat_sectors * boot_.bytes_per_sector;
+    const uint64_t first = offset_ + uint64_t(boot_.reserved_sectors) * boot_.bytes_per_sector;
+    std::string one, two;
+    bool read = ReadAt(fd, first, &one, size_t(bytes)) && ReadAt(fd, first + bytes, &two, size_t(bytes));
+    close(fd);
+    if (!read) return Fail(why, "cannot be read: its FATs lie past the end of the file");
+    if (one != two)
+        return Fail(why, "needs ScanDisk: its two FATs differ (a write to them was cut off); run ScanDisk on "
+                         "that machine at its next boot, then run this again");
+    return true;
+}
+
+bool FatImageDrive::CountFree(uint64_t *clusters, uint32_t *hint, std::string *why)
+{
+    int fd = open(runner_.image().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail(why, std::string("cannot be opened: ") + std::strerror(errno));
+    const uint64_t bps = boot_.bytes_per_sector;
+    std::string fat;
+    bool whole = ReadAt(fd, offset_ + boot_.reserved_sectors * bps, &fat, size_t(boot_.fat_sectors * bps));
+    unsigned char info[512];
+    *hint = 0xFFFFFFFF;
+    if (boot_.fsinfo_sector &&
+        pread(fd, info, sizeof info, off_t(offset_ + boot_.fsinfo_sector * bps)) == ssize_t(sizeof info) &&
+        !ParseFsInfo(info, hint))
+        *hint = 0xFFFFFFFF;
+    close(fd);
+    if (!whole) return Fail(why, "cannot be read: its FAT lies past the end of the file");
+    *clusters = CountFreeClusters(reinterpret_cast<const unsigned char *>(fat.data()), fat.size(), boot_.fat_bits,
+                                  boot_.cluster_count);
+    return true;
+}
+
+bool FatImageDrive::MendFreeCountHint(uint64_t clusters, std::string *why)
+{
+    unsigned char count[4] = {uint8_t(clusters), uint8_t(clusters >> 8), uint8_t(clusters >> 16),
+                              uint8_t(clusters >> 24)};
+    int fd = open(runner_.image().c_str(), O_WRONLY | O_CLOEXEC);
+    bool ok = fd >= 0 && pwrite(fd, count, sizeof count,
+                                off_t(offset_ + boot_.fsinfo_sector * boot_.bytes_per_sector + kFsInfoFreeCount)) ==
+                             ssize_t(sizeof count);
+    int error = errno;
+    if (fd >= 0) close(fd);
+    return ok || Fail(why, std::string("cannot be written: ") + std::strerror(error));
 }
 
 std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uint64_t offset, std::string *why,
@@ -173,8 +144,8 @@ std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uin
     // Without a write permission bit the image is read-only for every user,
     // root included (who could open it all the same).
     bool writable = have_stat && (st.st_mode & 0222) && access(image.c_str(), W_OK) == 0;
-    std::unique_ptr<FatImageDrive> drive(new FatImageDrive(tool_name, offset, boot.ClusterBytes(), writable));
-    ChildResult probe = drive->runner_.Run("minfo", {});
+    std::unique_ptr<FatImageDrive> drive(new FatImageDrive(tool_name, offset, boot, writable));
+    ChildResult probe = drive->Child("minfo", {}, {}, "reading the volume's parameters");
     if (!probe.started) {
         Fail(why, MtoolsRunner::MissingLine());
         return nullptr;
@@ -186,61 +157,34 @@ std::unique_ptr<FatImageDrive> FatImageDrive::Open(const std::string &image, uin
     return drive;
 }
 
-ChildResult FatImageDrive::Run(const std::string &tool, const std::vector<std::string> &args,
-                               std::string_view input)
-{
-    ChildResult result = runner_.Run(tool, args, input);
-    if ((!result.started || result.timed_out) && trouble_.empty())
-        trouble_ = tool + ": " + result.FirstErrorLine();
-    return result;
-}
-
 bool FatImageDrive::ListFolder(const std::string &folder, bool with_attributes, Listing *listing,
                                std::string *why)
 {
-    ChildResult dir = Run("mdir", {"-a", DosPath(folder)});
+    ChildResult dir = Child("mdir", {"-a", DosPath(folder)}, {}, "listing " + DosPath(folder));
     if (!dir.Ok()) return Fail(why, "mdir " + DosPath(folder) + ": " + dir.FirstErrorLine());
-    listing->entries.clear();
-    bool is_folder = folder.empty();
-    for (std::string_view line : Lines(dir.out)) {
-        DriveEntry e;
-        if (ParseBytesFree(line, &listing->bytes_free)) continue;
-        if (!ParseEntryLine(line, &e)) {
-            if (IsFrameLine(line)) continue;
-            std::string reason = "cannot be read: mdir -a " + DosPath(folder) + " printed a line this program cannot read: \"" +
-                                 std::string(line) + "\"";
-            if (trouble_.empty()) trouble_ = reason;
-            return Fail(why, reason);
-        }
-        if (e.name == "." || e.name == "..") {
-            is_folder = true;  // only a folder's own listing has them
-            continue;
-        }
-        listing->entries.push_back(e);
+    MdirAnswer answer = ParseMdirAnswer(dir.out);
+    if (!answer.unread_line.empty()) {
+        std::string reason = "cannot be read: mdir -a " + DosPath(folder) +
+                             " printed a line this program cannot read: \"" + answer.unread_line + "\"";
+        if (trouble_.empty()) trouble_ = reason;
+        return Fail(why, reason);
     }
-    if (!is_folder) return Fail(why, DosPath(folder) + " is no folder");
+    listing->entries = std::move(answer.entries);
+    listing->bytes_free = answer.bytes_free;
+    // Only a folder's own listing has "." and "..".
+    if (!folder.empty() && !answer.dot_entries) return Fail(why, DosPath(folder) + " is no folder");
     if (!with_attributes || listing->entries.empty()) return true;
-    ChildResult attrib = Run("mattrib", {"-X", DosPath(Join(folder, "*"))});
+    ChildResult attrib =
+        Child("mattrib", {"-X", DosPath(Join(folder, "*"))}, {}, "reading the attributes in " + DosPath(folder));
     if (!attrib.Ok()) return Fail(why, "mattrib " + DosPath(folder) + ": " + attrib.FirstErrorLine());
-    for (std::string_view line : Lines(attrib.out)) {
-        size_t at = line.find("::/");
-        if (at == std::string_view::npos) continue;
-        std::string_view flags = line.substr(0, at);
-        std::string_view path = line.substr(at);
-        std::string name(path.substr(path.rfind('/') + 1));
-        for (DriveEntry &e : listing->entries)
-            if (e.name == name) e.read_only = flags.find('R') != std::string_view::npos;
-    }
+    ApplyMattribAnswer(attrib.out, &listing->entries);
     return true;
 }
 
-bool FatImageDrive::ReadOnlyAttribute(const std::string &path, bool *read_only)
+bool FatImageDrive::ReadAttributes(const std::string &path, DriveEntry *entry)
 {
-    ChildResult attrib = Run("mattrib", {DosPath(path)});  // "  A    R     ::/PATH"
-    size_t at = attrib.out.find("::/");
-    if (!attrib.Ok() || at == std::string::npos) return false;
-    *read_only = attrib.out.substr(0, at).find('R') != std::string::npos;
-    return true;
+    ChildResult attrib = Child("mattrib", {DosPath(path)}, {}, "reading the attributes of " + DosPath(path));
+    return attrib.Ok() && ParseMattribAnswer(attrib.out, entry);
 }
 
 bool FatImageDrive::List(const std::string &folder, std::vector<DriveEntry> *entries)
@@ -253,66 +197,93 @@ bool FatImageDrive::List(const std::string &folder, std::vector<DriveEntry> *ent
 
 bool FatImageDrive::CheckChain(const std::string &path, uint64_t size, std::string *why)
 {
-    ChildResult chain = Run("mshowfat", {DosPath(path)});
+    const std::string doing = "following the cluster chain of " + DosPath(path);
+    ChildResult chain = Child("mshowfat", {DosPath(path)}, {}, doing);
+    if (chain.Died()) return Fail(why, "mshowfat, " + doing + ", " + chain.FirstErrorLine());
     if (!chain.Ok()) return Fail(why, "mshowfat " + DosPath(path) + ": " + chain.FirstErrorLine());
     if (chain.err.find("loop") != std::string::npos) return Fail(why, path + ": its cluster chain loops");
-    // "::/PATH <2-5> <9>": runs of clusters in chain order.
-    std::set<long> seen;
-    uint64_t clusters = 0;
-    std::string_view text = chain.out;
-    for (size_t open = text.find('<'); open != std::string_view::npos; open = text.find('<', open + 1)) {
-        size_t close = text.find('>', open);
-        if (close == std::string_view::npos) break;
-        std::string run(text.substr(open + 1, close - open - 1));
-        char *end = nullptr;
-        long first = std::strtol(run.c_str(), &end, 10);
-        if (end == run.c_str()) continue;
-        long last = *end == '-' ? std::strtol(end + 1, nullptr, 10) : first;
-        for (long c = first; c <= last && clusters <= size / cluster_bytes_ + 1; ++c, ++clusters)
-            if (!seen.insert(c).second) return Fail(why, path + ": its cluster chain loops");
-    }
+    ChainAnswer answer = ParseMshowfatAnswer(chain.out, size / cluster_bytes_ + 1);
+    if (answer.loops) return Fail(why, path + ": its cluster chain loops");
+    const uint64_t clusters = answer.clusters;
     if (clusters * cluster_bytes_ < size)
         return Fail(why, path + ": its directory entry claims " + std::to_string(size) +
                              " bytes, its cluster chain holds " + std::to_string(clusters * cluster_bytes_));
+    // mshowfat names a file's first cluster even when the FAT marks it free
+    // (a write cut off between the FAT and the folder).
+    if (size && answer.first > 0 && ClusterFree(uint64_t(answer.first)))
+        return Fail(why, path + ": its first cluster is free in the FAT");
     return true;
+}
+
+bool FatImageDrive::ClusterFree(uint64_t cluster)
+{
+    if (cluster < 2 || cluster >= boot_.cluster_count + 2) return false;
+    int fd = open(runner_.image().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const uint64_t at = cluster * uint64_t(boot_.fat_bits) / 8;
+    std::string entry;
+    bool read = ReadAt(fd, offset_ + uint64_t(boot_.reserved_sectors) * boot_.bytes_per_sector + at, &entry,
+                       boot_.fat_bits == 32 ? 4 : 2);
+    close(fd);
+    // The entry read as if it stood at the start of the FAT.
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(entry.data());
+    return read && FatEntry(bytes, entry.size(), boot_.fat_bits, cluster, at) == 0;
 }
 
 bool FatImageDrive::FirstCluster(const std::string &path, long *cluster)
 {
-    ChildResult chain = Run("mshowfat", {DosPath(path)});
-    size_t open = chain.out.find('<');
-    if (!chain.Ok() || open == std::string::npos) return false;
-    *cluster = std::strtol(chain.out.c_str() + open + 1, nullptr, 10);
+    ChildResult chain = Child("mshowfat", {DosPath(path)}, {}, "following the cluster chain of " + DosPath(path));
+    if (!chain.Ok()) return false;
+    *cluster = ParseMshowfatAnswer(chain.out, 1).first;
     return *cluster > 0;
 }
 
-bool FatImageDrive::Read(const std::string &path, std::string *bytes)
+bool FatImageDrive::Read(const std::string &path, std::string *bytes, std::string *why)
 {
     std::string folder, name;
     SplitPath(path, &folder, &name);
     Listing listing;
-    if (!ListFolder(folder, false, &listing, nullptr)) return false;
+    if (!ListFolder(folder, false, &listing, why)) return false;
     for (DriveEntry &entry : listing.entries)
-        if (SameName(entry.name, name)) return ReadListed(folder, entry, bytes);
-    return false;
+        if (SameName(entry.name, name)) return ReadListed(folder, entry, bytes, why);
+    return Fail(why, path + " is not there");
 }
 
-bool FatImageDrive::ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes)
+bool FatImageDrive::ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes, std::string *why)
 {
     const std::string path = Join(folder, entry.name);
-    if (entry.folder || !CheckChain(path, entry.size, nullptr)) return false;
-    ChildResult copy = Run("mcopy", {"-n", DosPath(path), "-"});
-    if (!copy.Ok() || copy.out.size() != entry.size) return false;
+    if (entry.folder) return Fail(why, path + " is a folder");
+    if (!CheckChain(path, entry.size, why)) return false;
+    ChildResult copy = Child("mcopy", {"-n", DosPath(path), "-"}, {}, "reading " + DosPath(path));
+    if (copy.Died()) return Fail(why, "mcopy, reading " + DosPath(path) + ", " + copy.FirstErrorLine());
+    if (!copy.Ok()) return Fail(why, "mcopy " + DosPath(path) + ": " + copy.FirstErrorLine());
+    if (copy.out.size() != entry.size)
+        return Fail(why, path + ": mcopy gave " + std::to_string(copy.out.size()) + " bytes of " +
+                             std::to_string(entry.size));
     entry.chain_whole = true;
     *bytes = std::move(copy.out);
     return true;
 }
 
+ChildResult FatImageDrive::Child(const std::string &tool, const std::vector<std::string> &args,
+                                 std::string_view input, const std::string &doing)
+{
+    ChildResult result = runner_.Run(tool, args, input);
+    if (result.Died() && died_.empty()) died_ = tool + ", " + doing + ", " + result.FirstErrorLine();
+    if ((!result.started || result.timed_out) && trouble_.empty()) trouble_ = tool + ": " + result.FirstErrorLine();
+    return result;
+}
+
 bool FatImageDrive::Step(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
                          std::string *why)
 {
-    ChildResult result = Run(tool, args, input);
+    std::string doing = tool == "mren"   ? "renaming " + args[0] + " to " + args[1]
+                        : tool == "mdel" ? "deleting " + args.back()
+                        : tool == "mattrib" ? "giving " + args.back() + " the old file's attributes"
+                                         : "copying the new file in as " + args.back();
+    ChildResult result = Child(tool, args, input, doing);
     if (result.Ok()) return true;
+    if (result.Died()) return Fail(why, tool + ", " + doing + ", " + result.FirstErrorLine());
     return Fail(why, tool + " " + args.back() + ": " + result.FirstErrorLine());
 }
 
@@ -327,12 +298,22 @@ bool FatImageDrive::RepairListed(const std::string &folder, const std::vector<Dr
                                  std::string *why)
 {
     *changed = false;
+    // A write cut off inside the FATs leaves the copies differing; which
+    // one is right is ScanDisk's to find, before anything more is written.
+    std::string fat_why;
+    if (!FatsAgree(&fat_why)) return Fail(why, fat_why);
     const DriveEntry *target = Find(entries, kReplacedName);
     bool has_new = Find(entries, kNewName), has_old = Find(entries, kOldName);
     if (!has_new && !has_old) return true;
     if (!writable_) return Fail(why, "holds an unfinished replacement of WIN.INI, and the image is read-only");
     // Every step below writes; a failed one may have written part.
     *changed = true;
+    // A crash between a tool's FAT and its FSInfo leaves the free count
+    // stale; mtools counts on from it, so it is set right first.
+    uint64_t free = 0;
+    uint32_t hint = 0;
+    if (CountFree(&free, &hint, why) && hint != 0xFFFFFFFF && hint != free && !MendFreeCountHint(free, why))
+        return false;
     const std::string target_path = Join(folder, target ? target->name : std::string(kReplacedName));
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     if (has_new && has_old && !target) {
@@ -353,6 +334,14 @@ bool FatImageDrive::RepairListed(const std::string &folder, const std::vector<Dr
         if (!Step("mdel", {DosPath(new_path)}, {}, why)) return false;
     }
     if (!has_old) return true;
+    // The FAT of an mdel cut off by a crash can be written before its
+    // folder entry: $$O's clusters are free, and mdel would follow them
+    // into the FAT's first entries. Left for ScanDisk, as $$N above.
+    const DriveEntry *old_entry = Find(entries, kOldName);
+    std::string chain_why;
+    if (!CheckChain(old_path, old_entry->size, &chain_why))
+        return Fail(why, std::string(kOldName) + " was cut off by a crash while it was deleted (" + chain_why +
+                             "): the drive needs ScanDisk");
     if (!target) return Step("mren", {DosPath(old_path), DosPath(target_path)}, {}, why);
     long old_first = 0, target_first = 0;
     if (FirstCluster(old_path, &old_first) && FirstCluster(target_path, &target_first) && old_first == target_first)
@@ -395,21 +384,56 @@ bool FatImageDrive::ReplaceListed(const std::string &path, const Listing &listed
         if (!target->chain_whole && !CheckChain(Join(folder, target->name), target->size, why)) return false;
     }
     // Room for the new file while the old one is kept, and for a folder
-    // that has to grow by a cluster to take the new name.
-    uint64_t needed = (bytes.size() + cluster_bytes_ - 1) / cluster_bytes_ * cluster_bytes_ + cluster_bytes_;
-    if (listing.bytes_free < needed)
+    // that has to grow by a cluster to take the new name, counted in the
+    // FAT: FSInfo's count (mdir's figure) is a hint a crash leaves stale.
+    uint64_t needed = (bytes.size() + cluster_bytes_ - 1) / cluster_bytes_ + 1, free = 0;
+    uint32_t hint = 0;
+    if (!CountFree(&free, &hint, why)) return false;
+    if (free < needed)
         return Fail(why, "has no room for the new " + name + " (" + std::to_string(bytes.size()) + " bytes, " +
-                             std::to_string(listing.bytes_free) + " bytes free)");
+                             std::to_string(free * cluster_bytes_) + " bytes free)");
+    if (hint != 0xFFFFFFFF && hint != free && !MendFreeCountHint(free, why)) return false;
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     const std::string target_path = Join(folder, target ? target->name : name);
-    if (!Step("mcopy", {"-o", "-", DosPath(new_path)}, bytes, why)) {
-        std::string ignored;
-        Repair(folder, &ignored);
+    // The new file takes the old one's hidden, system and archive
+    // attributes while it is still WININI.$$N (mcopy gives it A alone).
+    DriveEntry old_attributes = target ? *target : DriveEntry();
+    if (target && !old_attributes.attributes_read && !ReadAttributes(target_path, &old_attributes))
+        return Fail(why, "cannot read the attributes of " + target_path);
+    std::vector<std::string> attributes;
+    for (char letter : {'H', 'S', 'A'}) {
+        if (!target) break;
+        bool set = old_attributes.kept_attributes.find(letter) != std::string::npos;
+        if (set != (letter == 'A')) attributes.push_back((set ? "+" : "-") + std::string(1, char(letter + 32)));
+    }
+    if (!attributes.empty()) attributes.push_back(DosPath(new_path));
+    bool done = Step("mcopy", {"-o", "-", DosPath(new_path)}, bytes, why) &&
+                (attributes.empty() || Step("mattrib", attributes, {}, why)) &&
+                (!target || Step("mren", {DosPath(target_path), DosPath(old_path)}, {}, why)) &&
+                Step("mren", {DosPath(new_path), DosPath(target_path)}, {}, why) &&
+                (!target || Step("mdel", {DosPath(old_path)}, {}, why));
+    return done || AfterFailedStep(folder, target_path, bytes, why);
+}
+
+bool FatImageDrive::AfterFailedStep(const std::string &folder, const std::string &target_path,
+                                    std::string_view bytes, std::string *why)
+{
+    // A step failed (its child died, or refused): the repair finishes or
+    // undoes the replacement, and WIN.INI, read back, tells which. A child
+    // that died after its work was done leaves the new file whole.
+    std::string step_why = *why, repair_why, now;
+    if (!Repair(folder, &repair_why)) {
+        *why = step_why + "; then " + repair_why;
         return false;
     }
-    if (target && !Step("mren", {DosPath(target_path), DosPath(old_path)}, {}, why)) return false;
-    if (!Step("mren", {DosPath(new_path), DosPath(target_path)}, {}, why)) return false;
-    return !target || Step("mdel", {DosPath(old_path)}, {}, why);
+    std::string read_why;
+    if (Read(target_path, &now, &read_why)) {
+        if (now == bytes) return true;
+        *why = "WIN.INI was left as it was: " + step_why;
+    } else {
+        *why = step_why + "; then " + read_why;
+    }
+    return false;
 }
 
 }  // namespace host

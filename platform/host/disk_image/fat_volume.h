@@ -7,7 +7,8 @@
 // folder rewrites its entry in place), except the first, whose file is
 // this program's own:
 //   1. the new bytes are copied in as WININI.$$N (first the free space is
-//      checked, so that a full volume is refused before anything is written);
+//      checked, so that a full volume is refused before anything is written),
+//      and given the old file's hidden, system and archive attributes;
 //   2. WIN.INI is renamed WININI.$$O (skipped when there is no WIN.INI);
 //   3. WININI.$$N is renamed to WIN.INI (under the name the file had);
 //   4. WININI.$$O is deleted.
@@ -32,6 +33,8 @@
 #ifndef PFMSETUP_PLATFORM_HOST_DISK_IMAGE_FAT_VOLUME_H
 #define PFMSETUP_PLATFORM_HOST_DISK_IMAGE_FAT_VOLUME_H
 
+#include "platform/host/disk_image/fat_boot_sector.h"
+#include "platform/host/disk_image/mtools_answers.h"
 #include "platform/host/disk_image/mtools_runner.h"
 
 #include <cstdint>
@@ -41,14 +44,6 @@
 #include <vector>
 
 namespace host {
-
-struct DriveEntry {
-    std::string name;
-    bool folder = false;
-    bool read_only = false;
-    uint64_t size = 0;
-    bool chain_whole = false;  // its cluster chain was found whole since it was listed
-};
 
 class FatImageDrive {
 public:
@@ -75,16 +70,16 @@ public:
     };
     bool ListFolder(const std::string &folder, bool with_attributes, Listing *listing, std::string *why);
 
-    // Whether the file has the read-only attribute; false when it cannot be
-    // read.
-    bool ReadOnlyAttribute(const std::string &path, bool *read_only);
+    // The file's attributes into `entry` (read_only, kept_attributes);
+    // false when they cannot be read.
+    bool ReadAttributes(const std::string &path, DriveEntry *entry);
 
     // The whole file. False when it is missing or damaged (a cluster chain
     // that loops, or that holds less than its directory entry claims).
-    bool Read(const std::string &path, std::string *bytes);
+    bool Read(const std::string &path, std::string *bytes, std::string *why = nullptr);
     // The same for `entry`, the file's entry in its folder's listing as List
     // gave it (so the folder is not listed again); marks its chain whole.
-    bool ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes);
+    bool ReadListed(const std::string &folder, DriveEntry &entry, std::string *bytes, std::string *why = nullptr);
 
     // Replaces or creates `path` (in an existing folder) with `bytes` as the
     // header comment describes. Refused, with nothing written: a file other
@@ -107,6 +102,11 @@ public:
     // The first tool output this program could not read, or the first tool
     // that did not run to its end, with the tool named; "" when none.
     const std::string &Trouble() const { return trouble_; }
+    // What the first child that died (see ChildResult::Died) was doing,
+    // and what befell it: "mcopy, reading ::/WINDOWS/WIN.INI, was killed
+    // by signal 9 (Killed)"; empty while none has. Its answers were no
+    // verdict on the volume, so a caller stops trusting what it read.
+    const std::string &ChildDied() const { return died_; }
 
     // Whether the image file may be written (it has a write permission).
     bool Writable() const { return writable_; }
@@ -117,7 +117,22 @@ public:
     static constexpr const char *kOldName = "WININI.$$O";
 
 private:
-    FatImageDrive(std::string image, uint64_t offset, uint64_t cluster_bytes, bool writable);
+    FatImageDrive(std::string image, uint64_t offset, const FatBootSector &boot, bool writable);
+
+    // The free clusters, counted in the first FAT as mtools and Windows
+    // count them when they have no hint; `hint` gets FSInfo's count
+    // (0xFFFFFFFF when there is none). False, with a reason, when the FAT
+    // cannot be read.
+    bool CountFree(uint64_t *clusters, uint32_t *hint, std::string *why);
+    // Writes `clusters` as FSInfo's free count: mtools trusts a stale one
+    // (it refuses a copy for want of room, or finds no free cluster half
+    // way), and keeps a right one right.
+    bool MendFreeCountHint(uint64_t clusters, std::string *why);
+    // False, with the line that asks for ScanDisk, when the copies of the
+    // FAT differ.
+    bool FatsAgree(std::string *why);
+    // Whether the first FAT marks `cluster` free.
+    bool ClusterFree(uint64_t cluster);
 
     // Only WIN.INI, and only in an image that may be written.
     bool MayReplace(const std::string &name, std::string *why) const;
@@ -126,14 +141,22 @@ private:
     bool FirstCluster(const std::string &path, long *cluster);
     bool Step(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
               std::string *why);
-
-    // Runs a tool, noting in trouble_ one that did not start or finish.
-    ChildResult Run(const std::string &tool, const std::vector<std::string> &args, std::string_view input = {});
+    // Runs a tool; `doing` says what for, in the line kept when it dies;
+    // one that did not start or finish is noted in trouble_.
+    ChildResult Child(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
+                      const std::string &doing);
+    // After a failed step of Replace: repairs, and succeeds when WIN.INI
+    // is then the new file, whole.
+    bool AfterFailedStep(const std::string &folder, const std::string &target_path, std::string_view bytes,
+                         std::string *why);
 
     MtoolsRunner runner_;
     std::string trouble_;
+    uint64_t offset_;
+    FatBootSector boot_;
     uint64_t cluster_bytes_;
     bool writable_;
+    std::string died_;
 };
 
 }  // namespace host

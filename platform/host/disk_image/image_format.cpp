@@ -227,9 +227,13 @@ bool ExamineDiskImage(const std::string &path, DiskImage *image, std::string *wh
         image->data_size = size - 512;
     }
 
+    // A valid partition table wins over the header of a FAT boot sector
+    // that an earlier life as a bare volume left in the first sector, as
+    // Linux decides (block/partitions/msdos.c): the first sector is read
+    // as a bare volume only when its table is not one.
     FatBootSector boot;
     std::string boot_why;
-    if (ParseFatBootSector(head, &boot, &boot_why)) {
+    if (!SaneTable(head) && ParseFatBootSector(head, &boot, &boot_why)) {
         image->layout = DiskImage::Layout::kBareVolume;
         if (image->format == std::string("raw disk image")) image->format = "FAT volume image";
         if (boot.VolumeBytes() > image->data_size)
@@ -322,6 +326,33 @@ bool ChooseWindowsVolume(const std::string &path, const DiskImage &image, int wa
         passed_over += "; " + Describe(p) + " " + volume_why;
     }
     return Refuse(why, "has no FAT partition that holds a Windows folder" + passed_over);
+}
+
+std::vector<LetteredPartition> DriveLetters(const DiskImage &image)
+{
+    if (image.layout == DiskImage::Layout::kBareVolume) return {LetteredPartition{'C', 0, 0, image.data_size}};
+    std::vector<const ImagePartition *> order;
+    const ImagePartition *boot = nullptr;
+    for (const ImagePartition &p : image.partitions)
+        if (p.number <= 4 && p.IsFat() && (!boot || (p.active && !boot->active))) boot = &p;
+    if (boot) order.push_back(boot);
+    for (const ImagePartition &p : image.partitions)
+        if (p.number > 4 && p.IsFat()) order.push_back(&p);
+    for (const ImagePartition &p : image.partitions)
+        if (p.number <= 4 && p.IsFat() && &p != boot) order.push_back(&p);
+    std::vector<LetteredPartition> letters;
+    for (const ImagePartition *p : order) {
+        if (letters.size() == 24) break;  // C: to Z:
+        letters.push_back({char('C' + letters.size()), p->number, p->offset, p->size});
+    }
+    return letters;
+}
+
+char DriveLetterOfPartition(const DiskImage &image, int partition)
+{
+    for (const LetteredPartition &l : DriveLetters(image))
+        if (l.partition == partition) return l.letter;
+    return 0;
 }
 
 }  // namespace host

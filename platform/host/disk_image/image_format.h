@@ -6,6 +6,10 @@
 // or a superfloppy). Refused by signature, with the command that makes a
 // raw image of them: dynamic and differencing VHD, VDI, QCOW2, VMDK.
 //
+// A first sector that holds both a valid partition table (boot flags 0 or
+// 0x80, every used entry with a start and a length, at least one used) and
+// the header of a FAT boot sector is a partitioned disk, as Linux takes it.
+//
 // Partitions are numbered as Linux numbers them: 1 to 4 the four slots of
 // the master boot record, whether used or not; 5 and on the logical
 // partitions of the extended partition, in the order its chain of
@@ -71,6 +75,21 @@ bool ParsePartitionNumber(const char *text, int *number, std::string *why);
 bool ChooseWindowsVolume(const std::string &path, const DiskImage &image, int wanted,
                          const std::function<bool(uint64_t offset)> &holds_windows, ImageVolume *volume,
                          std::string *why);
+
+// The letters Windows 95/98/Me gives the FAT partitions of the disk, in
+// order from C: (a bare volume is C:): the active primary FAT partition,
+// else the first; then the logical FAT partitions of the extended
+// partition, in the order of its chain; then the other primary FAT
+// partitions, in slot order. (Microsoft's note "Order in Which MS-DOS and
+// Windows Assign Drive Letters", Q51978, for a single hard disk.)
+struct LetteredPartition {
+    char letter = 'C';
+    int partition = 0;  // its number; 0 for a bare volume
+    uint64_t offset = 0, size = 0;
+};
+std::vector<LetteredPartition> DriveLetters(const DiskImage &image);
+// The letter of the volume `partition` (0 for a bare volume); 0 when it has none.
+char DriveLetterOfPartition(const DiskImage &image, int partition);
 
 }  // namespace host
 

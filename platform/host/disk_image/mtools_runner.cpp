@@ -107,6 +107,7 @@ std::string ChildResult::FirstErrorLine() const
 {
     if (!started) return err.empty() ? "could not be started" : err;
     if (timed_out) return "did not finish in time and was stopped";
+    if (signal) return "was killed by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")";
     std::string_view text = err.empty() ? std::string_view(out) : std::string_view(err);
     size_t start = text.find_first_not_of(" \r\n\t");
     if (start == std::string_view::npos) return "failed (exit status " + std::to_string(exit_code) + ")";
@@ -200,6 +201,7 @@ ChildResult RunChild(const std::vector<std::string> &argv_in, std::string_view i
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     if (!result.timed_out && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+    if (!result.timed_out && WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;
 }
 

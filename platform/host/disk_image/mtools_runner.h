@@ -30,9 +30,14 @@ struct ChildResult {
     bool started = false;     // false: the program could not be run at all
     bool timed_out = false;   // killed at the time limit
     int exit_code = -1;       // the exit status, or -1 when it did not exit
+    int signal = 0;           // the signal that ended it, when one did
     std::string out, err;
 
     bool Ok() const { return started && !timed_out && exit_code == 0; }
+    // It did not end of itself: not started, stopped at the time limit or
+    // ended by a signal (an out-of-memory kill, a user's kill). What it
+    // says then is no verdict on the volume.
+    bool Died() const { return !started || timed_out || signal != 0; }
     // The child's first line of error output, or what befell it.
     std::string FirstErrorLine() const;
 };

@@ -78,6 +78,7 @@ private:
 
 std::string ImageFiles::AboutTheImage(const std::string &reason)
 {
+    if (reason.compare(0, 10, "the image ") == 0) return reason;
     if (reason.compare(0, 4, "has ") == 0 || reason.compare(0, 3, "is ") == 0 ||
         reason.compare(0, 6, "holds ") == 0 || reason.compare(0, 7, "cannot ") == 0)
         return "the image " + reason;
@@ -97,6 +98,7 @@ FatImageDrive::Listing *ImageFiles::Listing(const std::string &inner)
         FatImageDrive::Listing entries;
         std::optional<FatImageDrive::Listing> listing;
         if (drive_.ListFolder(inner, false, &entries, nullptr)) listing = std::move(entries);
+        else if (ChildDied()) return nullptr;  // not kept: it says nothing about the folder
         it = listings_.emplace(key, std::move(listing)).first;
     }
     return it->second ? &*it->second : nullptr;
@@ -169,7 +171,10 @@ bool ImageFiles::Read(const std::string &path, std::string *bytes, FileStamp *st
     if (it == contents_.end()) {
         std::string folder, name, read;
         Split(inner, &folder, &name);
-        if (!drive_.ReadListed(folder, *Entry(inner), &read)) return false;
+        if (!drive_.ReadListed(folder, *Entry(inner), &read)) {
+            ChildDied();
+            return false;
+        }
         it = contents_.emplace(key, std::move(read)).first;
     }
     bytes->assign(it->second, 0, std::min(limit, it->second.size()));
@@ -185,6 +190,10 @@ std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &pat
     std::string inner = Inner(path);
     DriveEntry *e = inner.empty() ? nullptr : Entry(inner);
     *existed = e != nullptr;
+    if (ChildDied()) {
+        *why = AboutTheImage(Died());
+        return nullptr;
+    }
     if (!drive_.Writable()) {
         *why = "the image file has no write permission";
         return nullptr;
@@ -194,17 +203,31 @@ std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &pat
         return nullptr;
     }
     // The read-only attribute: the file may not be written, as on a folder.
-    if (e && !drive_.ReadOnlyAttribute(inner, &e->read_only)) {
-        *why = "the image's " + inner + " cannot be read";
+    if (e && !drive_.ReadAttributes(inner, e)) {
+        *why = ChildDied() ? AboutTheImage(Died()) : "the image's " + inner + " cannot be read";
         return nullptr;
     }
     if (e && e->read_only) return nullptr;
     FileStamp stamp;
     if (e && !Read(path, bytes, &stamp, std::numeric_limits<std::size_t>::max())) {
-        *why = "the image's " + inner + " cannot be read whole (its cluster chain is damaged)";
+        *why = ChildDied() ? AboutTheImage(Died())
+                           : "the image's " + inner + " cannot be read whole (its cluster chain is damaged)";
         return nullptr;
     }
     return std::make_unique<ImageReplacement>(*this, inner);
+}
+
+std::string ImageFiles::Died() const
+{
+    return "cannot be read: " + drive_.ChildDied() + "; nothing was written";
+}
+
+bool ImageFiles::ChildDied()
+{
+    if (drive_.ChildDied().empty()) return false;
+    if (!reported_ && on_child_died_) on_child_died_(AboutTheImage(Died()));
+    reported_ = true;
+    return true;
 }
 
 bool ImageFiles::Repair(const std::string &folder, std::string *why)

@@ -13,6 +13,7 @@
 #include "platform/host/drives/drive_files.h"
 #include "platform/host/disk_image/fat_volume.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -35,6 +36,13 @@ public:
     // Finishes or undoes a replacement that a killed run left in a folder.
     bool Repair(const std::string &folder, std::string *why);
 
+    // Called once, with the line's end ("the image cannot be read: mcopy,
+    // reading ...), when an mtools child first dies (a kill, the time
+    // limit): what it was reading is then unknown, and from then on no
+    // file is taken for replacing, so that nothing is written after a read
+    // that failed.
+    void OnChildDied(std::function<void(const std::string &)> report) { on_child_died_ = std::move(report); }
+
     // A reason that FatImageDrive gives ("has no room ..."), as a line's
     // end: "the image has no room ...".
     static std::string AboutTheImage(const std::string &reason);
@@ -44,6 +52,9 @@ private:
     DriveEntry *Entry(const std::string &inner);
     FatImageDrive::Listing *Listing(const std::string &inner);
     void Changed(const std::string &inner_folder);
+    // Whether a child has died; reports it the first time.
+    bool ChildDied();
+    std::string Died() const;
 
     FatImageDrive &drive_;
     // By path below the root, in upper case: a listing (none when the path
@@ -52,6 +63,8 @@ private:
     // attribute matters.
     std::map<std::string, std::optional<FatImageDrive::Listing>> listings_;
     std::map<std::string, std::string> contents_;
+    std::function<void(const std::string &)> on_child_died_;
+    bool reported_ = false;
     long long generation_ = 1;  // moves on whenever this process changes a file
 };
 

@@ -29,7 +29,7 @@ const CodePage &NamesWhileOpening()
     return CodePage::ForNumber(1252);
 }
 
-// The folder on the drive of a Windows path on C:, each name found
+// The folder on the drive of a Windows path on its drive, each name found
 // whatever its letter case; none when a folder on the way is not there.
 std::optional<std::string> FolderOnDrive(DriveFiles &files, const std::string &root,
                                          const std::string &windows_path)
@@ -63,31 +63,49 @@ std::string StringValue(const RegistryHive &hive, const char *path, const char *
 
 }  // namespace
 
+std::string MsdosSysWindowsFolder(DriveFiles &files, const std::string &drive)
+{
+    std::optional<std::string> msdos = FindNoCase(files, drive, "MSDOS.SYS", NamesWhileOpening());
+    std::string bytes;
+    FileStamp stamp;
+    // One byte more than the largest MSDOS.SYS, so that a longer file is
+    // seen to be longer.
+    if (!msdos || !files.Read(drive + "/" + *msdos, &bytes, &stamp, kMaxMsdosSysSize + 1)) return {};
+    std::string windows = MsdosSysWindowsFolder(bytes).value_or("");
+    while (windows.size() > 3 && windows.back() == '\\') windows.pop_back();
+    return windows;
+}
+
+char DriveLetterOf(const std::string &windows_path)
+{
+    if (windows_path.size() < 3 || windows_path[1] != ':' || windows_path[2] != '\\') return 0;
+    char letter = windows_path[0];
+    if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 32);
+    return letter >= 'A' && letter <= 'Z' ? letter : 0;
+}
+
 bool FindWin9xWindowsFolder(DriveFiles &files, const std::string &drive, Win9xWindowsFolder *found,
                             std::string *why)
 {
-    // The Windows folder: the one MSDOS.SYS names, else C:\WINDOWS.
-    std::string windows = kDefaultWindowsFolder;
-    bool named = false;
-    if (std::optional<std::string> msdos = FindNoCase(files, drive, "MSDOS.SYS", NamesWhileOpening())) {
-        std::string bytes;
-        FileStamp stamp;
-        // One byte more than the largest MSDOS.SYS, so that a longer file
-        // is seen to be longer.
-        if (files.Read(drive + "/" + *msdos, &bytes, &stamp, kMaxMsdosSysSize + 1)) {
-            if (std::optional<std::string> folder = MsdosSysWindowsFolder(bytes)) {
-                windows = *folder;
-                named = true;
-            }
-        }
+    return FindWin9xWindowsFolderOn(files, drive, 'C', MsdosSysWindowsFolder(files, drive), found, why);
+}
+
+bool FindWin9xWindowsFolderOn(DriveFiles &files, const std::string &drive, char letter, const std::string &named,
+                              Win9xWindowsFolder *found, std::string *why)
+{
+    // The Windows folder: the one MSDOS.SYS names, else X:\WINDOWS.
+    std::string windows = named.empty() ? std::string(1, letter) + ":\\WINDOWS" : named;
+    char on = DriveLetterOf(windows);
+    if (on && on != letter) {
+        *why = "its MSDOS.SYS names " + windows + " as the Windows folder: Windows is on drive " + on +
+               ":, and this is drive " + letter + ": (name an image of the whole disk, in which each drive has "
+               "its letter)";
+        return false;
     }
-    while (windows.size() > 3 && windows.back() == '\\') windows.pop_back();
-    bool on_c = windows.size() > 3 && (windows[0] == 'C' || windows[0] == 'c') && windows[1] == ':' &&
-                windows[2] == '\\';
-    std::optional<std::string> path = on_c ? FolderOnDrive(files, drive, windows) : std::nullopt;
+    std::optional<std::string> path = on && windows.size() > 3 ? FolderOnDrive(files, drive, windows) : std::nullopt;
     if (!path) {
-        *why = named ? "its MSDOS.SYS names " + windows + " as the Windows folder, which is not there"
-                     : std::string("it has no WINDOWS folder");
+        *why = !named.empty() ? "its MSDOS.SYS names " + windows + " as the Windows folder, which is not there"
+                              : std::string("it has no WINDOWS folder");
         return false;
     }
     found->windows = windows;
@@ -104,7 +122,7 @@ Win9xInstallation::Win9xInstallation(InstallationKind kind, std::string root) : 
 std::string Win9xInstallation::DriveFolder(char letter) const
 {
     letter = static_cast<char>(letter >= 'a' && letter <= 'z' ? letter - 32 : letter);
-    if (letter == 'C') return drive_;
+    if (letter == letter_) return drive_;
     if (letter == 'Z') return "/";
     return {};
 }
@@ -112,7 +130,7 @@ std::string Win9xInstallation::DriveFolder(char letter) const
 std::vector<DriveMapping> Win9xInstallation::Drives() const
 {
     std::vector<DriveMapping> drives;
-    if (!drive_.empty()) drives.push_back({'C', drive_});
+    if (!drive_.empty()) drives.push_back({letter_, drive_});
     drives.push_back({'Z', "/"});
     return drives;
 }
@@ -147,11 +165,13 @@ bool Win9xInstallation::Version(OSVERSIONINFOA *info)
     return true;
 }
 
-bool Win9xInstallation::FindLayout(DriveFiles &files, const std::string &drive, Win9xWindowsFolder *found)
+bool Win9xInstallation::FindLayout(DriveFiles &files, const std::string &drive, Win9xWindowsFolder *found,
+                                   char letter, const std::string &named)
 {
     drive_ = drive;
+    letter_ = letter;
     std::string why;
-    if (!FindWin9xWindowsFolder(files, drive, found, &why)) {
+    if (!FindWin9xWindowsFolderOn(files, drive, letter, named, found, &why)) {
         // A drive that could not be read is said so, not taken for a
         // drive without Windows.
         std::string trouble = files.Trouble();
@@ -226,7 +246,8 @@ private:
         std::string drive = real;
         std::free(real);
         Win9xWindowsFolder windows;
-        if (FindLayout(HostFiles(), drive, &windows)) ReadRegistry(HostFiles(), windows);
+        if (FindLayout(HostFiles(), drive, &windows, 'C', MsdosSysWindowsFolder(HostFiles(), drive)))
+            ReadRegistry(HostFiles(), windows);
     }
 
     std::unique_ptr<RegistryHive> OpenRegistry(DriveFiles &, const std::string &path, std::string *why,

@@ -23,6 +23,16 @@ struct Win9xWindowsFolder {
 // folder is not there.
 bool FindWin9xWindowsFolder(DriveFiles &files, const std::string &drive, Win9xWindowsFolder *found,
                             std::string *why);
+// The same on `drive`, the drive with `letter`, for `named`, the folder
+// MSDOS.SYS of the boot drive names ("" for none: X:\WINDOWS). A folder on
+// another letter is refused in one line that says so.
+bool FindWin9xWindowsFolderOn(DriveFiles &files, const std::string &drive, char letter, const std::string &named,
+                              Win9xWindowsFolder *found, std::string *why);
+// The WinDir of MSDOS.SYS at the root of `drive` ("D:\WINDOWS", trailing
+// backslashes dropped); "" when there is none.
+std::string MsdosSysWindowsFolder(DriveFiles &files, const std::string &drive);
+// The upper-case drive letter of a Windows path ("D:\..."), 0 for none.
+char DriveLetterOf(const std::string &windows_path);
 
 class Win9xInstallation : public Installation {
 public:
@@ -34,9 +44,11 @@ public:
 protected:
     Win9xInstallation(InstallationKind kind, std::string root);
 
-    // Drive C: is `drive` in `files`; FindLayout finds the Windows folder
-    // (false: reported), ReadRegistry its SYSTEM.DAT (or tells Windows NT).
-    bool FindLayout(DriveFiles &files, const std::string &drive, Win9xWindowsFolder *found);
+    // The drive with `letter` is `drive` in `files`; FindLayout finds the
+    // Windows folder `named` (see FindWin9xWindowsFolderOn; false:
+    // reported), ReadRegistry its SYSTEM.DAT (or tells Windows NT).
+    bool FindLayout(DriveFiles &files, const std::string &drive, Win9xWindowsFolder *found, char letter,
+                    const std::string &named);
     void ReadRegistry(DriveFiles &files, const Win9xWindowsFolder &windows);
 
     // Opens the registry file at `path` of the drive's files, in a code page.
@@ -44,7 +56,8 @@ protected:
                                                        std::string *why, int code_page) = 0;
 
 private:
-    std::string drive_;  // C:\ on its drive; empty until found
+    std::string drive_;  // the Windows drive's root; empty until found
+    char letter_ = 'C';  // its letter
     bool nt_ = false;
     std::shared_ptr<const RegistryHive> machine_;
 };

@@ -1,6 +1,7 @@
 // A Windows 95/98/Me machine kept as a disk image (WIN9X_DRIVE names the
-// image file): its Windows volume is drive C:, read and written through
-// mtools, never mounted. The image is examined (disk_image/image_format.h), locked for
+// image file): its Windows volume, with the letter Windows gives it (C:, or
+// D: when the boot drive's MSDOS.SYS puts Windows there), read and written
+// through mtools, never mounted. The image is examined (disk_image/image_format.h), locked for
 // the whole run (image_lock.h), its Windows volume chosen (WIN9X_PARTITION,
 // else the active partition, else the first holding Windows), a
 // replacement of WIN.INI that a killed run left is finished or undone
@@ -72,15 +73,51 @@ private:
         };
         ImageVolume volume;
         if (!ChooseWindowsVolume(Root(), image, wanted, holds_windows, &volume, &why)) return Refuse(why);
-        drive_ = FatImageDrive::Open(Root(), volume.offset, &why, lock_->fd());
-        if (!drive_) return Refuse(why);
-        files_ = std::make_unique<host::ImageFiles>(*drive_);
+        if (!OpenVolume(volume.offset, &why)) return Refuse(why);
+        // The letter Windows gives the volume, and the Windows folder its
+        // MSDOS.SYS names: on another drive (C: holding MSDOS.SYS, Windows
+        // on D:), that drive's volume is the one worked on.
+        // A partition that WIN9X_PARTITION names and that holds the folder
+        // its own MSDOS.SYS names on another letter boots as that drive (a
+        // boot manager makes it the active one) and keeps the letter.
+        char letter = DriveLetterOfPartition(image, volume.partition);
+        std::string named = MsdosSysWindowsFolder(*files_, kImageRoot);
+        char on = DriveLetterOf(named);
+        Win9xWindowsFolder here;
+        std::string ignored;
+        if (wanted && on && FindWin9xWindowsFolderOn(*files_, kImageRoot, on, named, &here, &ignored)) letter = on;
+        if (letter && on && on != letter) {
+            int holder = 0;
+            std::string letters;
+            for (const LetteredPartition &l : DriveLetters(image)) {
+                if (l.letter == on) holder = l.partition;
+                letters += std::string(letters.empty() ? "" : ", ") + l.letter + ": partition " +
+                           std::to_string(l.partition);
+            }
+            if (!holder)
+                return Refuse("has no drive " + std::string(1, on) + ":, on which its MSDOS.SYS names " + named +
+                              " as the Windows folder (its FAT partitions are " + letters + ")");
+            if (!ChooseWindowsVolume(Root(), image, holder, holds_windows, &volume, &why)) return Refuse(why);
+            if (!OpenVolume(volume.offset, &why)) return Refuse(why);
+            letter = on;
+        }
+        if (!letter) return Refuse("has no drive letter for partition " + std::to_string(volume.partition));
 
         Win9xWindowsFolder windows;
-        if (!FindLayout(*files_, kImageRoot, &windows)) return;
+        if (!FindLayout(*files_, kImageRoot, &windows, letter, named)) return;
         // Before anything reads the Windows folder's files.
         if (!files_->Repair(windows.path, &why)) return SetUnusable(why.c_str());
         ReadRegistry(*files_, windows);
+    }
+
+    bool OpenVolume(uint64_t offset, std::string *why)
+    {
+        files_.reset();
+        drive_ = FatImageDrive::Open(Root(), offset, why, lock_->fd());
+        if (!drive_) return false;
+        files_ = std::make_unique<host::ImageFiles>(*drive_);
+        files_->OnChildDied([this](const std::string &line) { ReportUnusable(line.c_str()); });
+        return true;
     }
 
     // libcreg reads a registry file by its name, and reads it as it goes:

@@ -81,11 +81,22 @@ TEST(DiskImage, ChoosesActiveThenSearchesPrimaryAndLogical)
     ASSERT_TRUE(active.ok) << active.why;
     EXPECT_EQ(active.volume.partition, 2) << "the active partition wins over the first one with Windows";
     EXPECT_EQ(active.volume.offset, off[1]);
+    // Letters as Windows 9x gives them: the active C:, the logical FAT
+    // partition D:, then the other primary E:; the Linux one none.
+    auto letters = [](const host::DiskImage &disk) {
+        std::string out;
+        for (const host::LetteredPartition &l : host::DriveLetters(disk)) out += std::to_string(l.partition) + l.letter;
+        return out;
+    };
+    EXPECT_EQ(letters(image), "2C5D1E");
 
     // Without a boot flag: the first FAT partition that holds Windows, a logical one here.
     std::string inactive = dir.Path("inactive.img");
     layout.partitions[1].active = false;
     off = pfmtest::MakeDisk(inactive, layout);
+    host::DiskImage unflagged;
+    ASSERT_TRUE(host::ExamineDiskImage(inactive, &unflagged, &why)) << why;
+    EXPECT_EQ(letters(unflagged), "1C5D2E") << "without a boot flag the first primary is C:";
     Choice logical = Choose(inactive, 0, {off[2]});
     ASSERT_TRUE(logical.ok) << logical.why;
     EXPECT_EQ(logical.volume.partition, 5);
