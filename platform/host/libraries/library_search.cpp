@@ -113,8 +113,12 @@ std::vector<std::string> PathFolders(std::string_view path_value)
 std::vector<std::string> LibrarySearchFolders()
 {
     std::vector<std::string> folders;
-    if (auto f = ProgramFolder()) folders.push_back(*f);
+    // The kit's folder, where the program is started, before the program's
+    // own: on Windows the program lies in the kit's folder, so the kit's
+    // own pfmres.dll is found first; the copy beside the installed program
+    // serves kits that have none.
     if (auto f = CurrentFolder()) folders.push_back(*f);
+    if (auto f = ProgramFolder()) folders.push_back(*f);
     const Installation &installation = Installation::Current();
     if (auto f = UnixPathOf(installation.SystemDirectory())) folders.push_back(*f);
     if (auto f = UnixPathOf(installation.WindowsDirectory())) folders.push_back(*f);
