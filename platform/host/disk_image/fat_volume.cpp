@@ -325,6 +325,20 @@ bool FatImageDrive::RepairListed(const std::string &folder, const std::vector<Dr
     return Step("mdel", {DosPath(old_path)}, {}, why);
 }
 
+std::string FatImageDrive::DescribeRepair(const std::vector<DriveEntry> &entries)
+{
+    const DriveEntry *target = Find(entries, kReplacedName);
+    bool has_new = Find(entries, kNewName), has_old = Find(entries, kOldName);
+    const std::string name = target ? target->name : std::string(kReplacedName);
+    const std::string new_name = kNewName, old_name = kOldName;
+    if (has_new && has_old && !target) return "renames " + new_name + " (the new file, whole) to " + name + " and deletes " + old_name;
+    if (has_new && has_old) return "deletes " + new_name + " and " + old_name + " and keeps " + name;
+    if (has_new) return "deletes " + new_name + " (a copy cut off by the kill) and keeps " + name;
+    if (has_old && !target) return "renames " + old_name + " back to " + name;
+    if (has_old) return "deletes " + old_name + " (the old file) and keeps " + name;
+    return {};
+}
+
 bool FatImageDrive::MayReplace(const std::string &name, std::string *why) const
 {
     if (!SameName(name, kReplacedName)) return Fail(why, "only WIN.INI is replaced in a disk image, not " + name);

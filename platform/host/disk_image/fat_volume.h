@@ -100,6 +100,11 @@ public:
     bool RepairListed(const std::string &folder, const std::vector<DriveEntry> &entries, bool *changed,
                       std::string *why);
 
+    // What RepairListed would do with `entries`, written nowhere: "" when
+    // nothing, else a phrase ("renames WININI.$$N to WIN.INI and deletes
+    // WININI.$$O").
+    static std::string DescribeRepair(const std::vector<DriveEntry> &entries);
+
     // Whether the image file may be written (it has a write permission).
     bool Writable() const { return writable_; }
 

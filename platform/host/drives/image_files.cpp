@@ -201,6 +201,12 @@ std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &pat
     return std::make_unique<ImageReplacement>(*this, inner);
 }
 
+std::string ImageFiles::DescribeRepair(const std::string &folder)
+{
+    const FatImageDrive::Listing *listing = Listing(Inner(folder));
+    return listing ? FatImageDrive::DescribeRepair(listing->entries) : std::string();
+}
+
 bool ImageFiles::Repair(const std::string &folder, std::string *why)
 {
     std::string inner = Inner(folder), reason;

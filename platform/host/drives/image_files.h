@@ -32,6 +32,8 @@ public:
 
     // Finishes or undoes a replacement that a killed run left in a folder.
     bool Repair(const std::string &folder, std::string *why);
+    // What Repair would do in `folder`, doing nothing ("" when nothing).
+    std::string DescribeRepair(const std::string &folder);
 
     // A reason that FatImageDrive gives ("has no room ..."), as a line's
     // end: "the image has no room ...".

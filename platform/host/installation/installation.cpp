@@ -16,6 +16,7 @@ std::unique_ptr<Installation> &Slot()
 }
 
 bool opening = false;
+bool preview = false;
 
 // The installation the environment names, as the process starts.
 std::unique_ptr<Installation> Open()
@@ -50,6 +51,16 @@ Installation &Installation::Current()
 Installation *Installation::IfOpen()
 {
     return opening ? nullptr : Slot().get();
+}
+
+void Installation::SetPreview(bool on)
+{
+    preview = on;
+}
+
+bool Installation::Preview()
+{
+    return preview;
 }
 
 bool Installation::Opening()

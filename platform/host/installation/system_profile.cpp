@@ -1,10 +1,14 @@
 #include "platform/host/installation/system_profile.h"
 
+#include "platform/host/base/sha256.h"
+#include "platform/host/installation/backups.h"
+
 #include "platform/host/text/cp1252.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/installation/windows_paths.h"
 #include "platform/host/installation/installation.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace host {
@@ -62,14 +66,17 @@ bool SystemProfile::Begin()
     bool existed = false;
     std::unique_ptr<FileReplacement> taken = FilesOf(*path).BeginReplace(*path, &bytes, &existed, &why);
     if (!taken) {
+        refused_ = true;
         if (!why.empty()) installation.ReportUnusable(why.c_str());
         return false;
     }
+    std::string before = bytes;
     auto document = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
     path_ = std::move(*path);
     folder_ = path_.substr(0, path_.rfind('/'));
     taken_ = std::move(taken);
     existed_ = existed;
+    before_ = std::move(before);
     document_ = std::move(document);
     held_ = true;
     ++hold_generation_;
@@ -108,14 +115,32 @@ bool SystemProfile::Write(const char *section, const char *key, const char *valu
 
 bool SystemProfile::WriteOut()
 {
-    std::string why;
-    bool ok = taken_->Commit([this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); },
-                             &why);
-    if (!ok) {
-        if (!why.empty()) Installation::Current().ReportUnusable(why.c_str());
+    Installation &installation = Installation::Current();
+    std::string name = installation.WindowsDirectory() + "\\" + path_.substr(path_.rfind('/') + 1);
+    auto contents = [this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); };
+    if (Installation::Preview()) {
+        std::string after;
+        contents([&](std::string_view piece) { after.append(piece); });
+        replaced_ = Replacement{name, before_, std::move(after)};
+        return true;
+    }
+    Sha256 hash;
+    uint64_t length = 0;
+    contents([&](std::string_view piece) {
+        hash.Add(piece);
+        length += piece.size();
+    });
+    std::string why, backup_why;
+    std::unique_ptr<PendingBackup> backup =
+        PendingBackup::Keep(installation, name, before_, existed_, ContentDigest{length, hash.Hex()}, &backup_why);
+    if (!backup) std::fprintf(stderr, "pfmsetup: no backup of %s was kept: %s\n", name.c_str(), backup_why.c_str());
+    if (!taken_->Commit(contents, &why)) {
+        if (!why.empty()) installation.ReportUnusable(why.c_str());
         return false;
     }
+    if (backup) backup->Confirm();
     profiles_.Forget(path_);
+    replaced_ = Replacement{name, std::move(before_), std::string()};
     return true;
 }
 
@@ -126,6 +151,7 @@ void SystemProfile::Release()
     ++hold_generation_;
     dirty_ = false;
     document_.reset();
+    before_.clear();
 }
 
 void SystemProfile::Abandon() noexcept

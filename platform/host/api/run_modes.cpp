@@ -1,0 +1,172 @@
+#include "platform/host/api/run_modes.h"
+
+#include "platform/host/base/sha256.h"
+#include "platform/host/dialogue/message_box.h"
+#include "platform/host/dialogue/terminal_text.h"
+#include "platform/host/drives/drive_files.h"
+#include "platform/host/installation/backups.h"
+#include "platform/host/installation/installation.h"
+#include "platform/host/installation/windows_paths.h"
+#include "platform/host/text/unified_diff.h"
+
+#include <strings.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+namespace host {
+namespace {
+
+const char kPortSection[] = "PostScript,";
+
+// A key "softfont" and a number, as the kit's fonts are registered.
+bool IsSoftFontKey(const char *key)
+{
+    if (strncasecmp(key, "softfont", 8) != 0 || !key[8]) return false;
+    for (const char *p = key + 8; *p; ++p)
+        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+    return true;
+}
+
+// The one line after a run that registered soft fonts, when some of the
+// files are not where the registration says.
+void SaySoftFontFiles(Installation &installation)
+{
+    const std::set<std::string> &fonts = CurrentRun().soft_fonts;
+    if (fonts.empty() || !installation.Profile().Replaced()) return;
+    std::size_t missing = 0;
+    for (const std::string &font : fonts) {
+        std::optional<std::string> path = UnixPathOf(font);
+        if (!path || !FilesOf(*path).Exists(*path)) ++missing;
+    }
+    if (missing == 0) return;
+    std::fprintf(stderr, "pfmsetup: %zu of %zu soft-font files registered are not in %s; copy them there before printing\n",
+                 missing, fonts.size(), TerminalText(installation.SystemDirectory()).c_str());
+}
+
+std::string Listed(const std::vector<std::string> &items)
+{
+    std::string text;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+        text += TerminalText(items[i]);
+    }
+    return text;
+}
+
+// Why the run would end with the failure report.
+std::string WhyFailure(Installation &installation)
+{
+    if (!installation.Usable()) return "the Windows installation cannot be used (the line above says why)";
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (installation.Version(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS)
+        return "the installation is not Windows 95, 98 or Me";
+    if (CurrentRun().ports.empty()) return "no installed printer's driver is one of the kit's models";
+    if (installation.Profile().Refused())
+        return TerminalText(installation.SystemProfileName()) + " may not be written";
+    return "a change to " + TerminalText(installation.SystemProfileName()) + " was refused";
+}
+
+}  // namespace
+
+RunRecord &CurrentRun()
+{
+    static RunRecord run;
+    return run;
+}
+
+void NoteProfileWrite(const char *section, const char *key, const char *value)
+{
+    if (!section || strncasecmp(section, kPortSection, sizeof kPortSection - 1) != 0) return;
+    RunRecord &run = CurrentRun();
+    if (!key) run.ports.emplace_back(section + sizeof kPortSection - 1);
+    else if (value && IsSoftFontKey(key)) run.soft_fonts.insert(value);
+}
+
+int PlainRun(const std::function<int()> &win_main)
+{
+    int status = win_main();
+    if (Installation *installation = Installation::IfOpen()) SaySoftFontFiles(*installation);
+    return status;
+}
+
+int PreviewRun(const std::function<int()> &win_main)
+{
+    Installation::SetPreview(true);
+    PreviewBoxes &boxes = BoxesOfPreview();
+    boxes.on = true;
+    win_main();
+    Installation &installation = Installation::Current();
+    if (!installation.PendingRepair().empty())
+        std::printf("pfmsetup: a killed run left an unfinished replacement of WIN.INI in the image; the run would "
+                    "first repair it: it %s\n",
+                    installation.PendingRepair().c_str());
+    const auto &replaced = installation.Profile().Replaced();
+    std::string diff = replaced ? UnifiedDiff(replaced->before, replaced->after, TerminalText(replaced->name),
+                                              [](std::string_view line) { return TerminalText(line); })
+                                : std::string();
+    std::fputs(diff.c_str(), stdout);
+    if (diff.empty())
+        std::printf("pfmsetup: the run would leave %s as it is\n", TerminalText(installation.SystemProfileName()).c_str());
+    bool success = boxes.reported && (boxes.style & 0xF0u) == MB_ICONINFORMATION;
+    if (!boxes.asked)
+        std::printf("pfmsetup: the run would show no box: its texts (pfmres.dll) are not found, or another copy "
+                    "shows its boxes\n");
+    else if (success)
+        std::printf("pfmsetup: the run would show the success report: the kit's soft fonts registered for %s, "
+                    "its TrueType substitutions added\n",
+                    Listed(CurrentRun().ports).c_str());
+    else
+        std::printf("pfmsetup: the run would show the failure report: %s\n", WhyFailure(installation).c_str());
+    std::fflush(stdout);
+    SaySoftFontFiles(installation);
+    return success ? 0 : 1;
+}
+
+int UndoLastRun()
+{
+    Installation &installation = Installation::Current();
+    if (!installation.Usable()) return 1;  // said on standard error
+    std::optional<std::string> path = UnixPathOf(installation.SystemProfileName());
+    std::string name = TerminalText(installation.SystemProfileName());
+    KeptRun run;
+    std::string why, kept, bytes;
+    if (!LastKeptRun(installation, &run, &why)) {
+        std::fprintf(stderr, "pfmsetup: nothing to undo for %s: %s\n", name.c_str(), why.c_str());
+        return 1;
+    }
+    name = TerminalText(run.file);
+    if (run.kept_path.empty()) {
+        std::fprintf(stderr, "pfmsetup: the run of %s made %s, which was not there before; delete it by hand\n",
+                     run.time.c_str(), name.c_str());
+        return 1;
+    }
+    if (!ReadKeptFile(run, &kept, &why)) {
+        std::fprintf(stderr, "pfmsetup: %s was left as it is: %s\n", name.c_str(), why.c_str());
+        return 1;
+    }
+    bool existed = false;
+    std::unique_ptr<FileReplacement> taken = path ? FilesOf(*path).BeginReplace(*path, &bytes, &existed, &why) : nullptr;
+    if (!taken) {
+        std::fprintf(stderr, "pfmsetup: %s was left as it is: it may not be written%s%s\n", name.c_str(),
+                     why.empty() ? "" : ": ", why.c_str());
+        return 1;
+    }
+    if (!existed || DigestOf(bytes) != run.written) {
+        std::fprintf(stderr, "pfmsetup: %s changed since the run of %s, so it was left as it is; the file as it was "
+                     "before that run is %s\n", name.c_str(), run.time.c_str(), run.kept_path.c_str());
+        return 1;
+    }
+    if (!taken->Commit([&](const std::function<void(std::string_view)> &sink) { sink(kept); }, &why)) {
+        std::fprintf(stderr, "pfmsetup: %s was left as it is: %s\n", name.c_str(), why.c_str());
+        return 1;
+    }
+    taken.reset();
+    ForgetKeptRun(run);
+    std::printf("pfmsetup: %s is back as it was before the run of %s\n", name.c_str(), run.time.c_str());
+    return 0;
+}
+
+}  // namespace host
