@@ -7,7 +7,10 @@
 #   install-deps.sh wine      + Wine (32-bit), Xvfb and xdotool
 #   install-deps.sh fuzz      + clang with its sanitizer and fuzzer runtime
 #   install-deps.sh package   + what builds, checks and reads the Debian package
-#   install-deps.sh image     + mtools, dosfstools, qemu-img and qemu-system-i386 (disk images)
+#   install-deps.sh image     + mtools and dosfstools: disk images read, written and made
+#                             (what examples/run.sh needs)
+#   install-deps.sh image-tests + qemu-img and qemu-system-i386: the image tests' other
+#                             formats, and an emulator holding an image (its lock)
 set -euo pipefail
 
 want=()
@@ -19,7 +22,8 @@ for part in "$@"; do
     wine) want+=(wine wine32:i386 xvfb xauth xdotool x11-utils) ;;
     fuzz) want+=(clang libclang-rt-14-dev) ;;
     package) want+=(dpkg-dev lintian man-db) ;;
-    image) want+=(mtools dosfstools qemu-utils qemu-system-x86) ;;
+    image) want+=(mtools dosfstools) ;;
+    image-tests) want+=(mtools dosfstools qemu-utils qemu-system-x86) ;;
     *) echo "install-deps.sh: unknown part '$part'" >&2; exit 2 ;;
   esac
 done
