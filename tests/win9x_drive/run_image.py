@@ -102,13 +102,14 @@ def environment(work, image, extra=None):
     env = dict(os.environ)
     env.pop("WINEPREFIX", None)
     env.pop("WIN9X_PARTITION", None)
-    env.update({"WIN9X_DRIVE": image, "LC_ALL": "C.UTF-8", "XDG_RUNTIME_DIR": work})
+    env.update({"WIN9X_DRIVE": image, "LC_ALL": "C.UTF-8", "XDG_RUNTIME_DIR": work,
+                "XDG_STATE_HOME": os.path.join(work, "state")})
     env.update(extra or {})
     return env
 
 
-def run_program(kit, env, answers=b"ok\nok\n"):
-    r = subprocess.run([PROGRAM], input=answers, cwd=kit, env=env, stdout=subprocess.PIPE,
+def run_program(kit, env, answers=b"ok\nok\n", args=()):
+    r = subprocess.run([PROGRAM] + list(args), input=answers, cwd=kit, env=env, stdout=subprocess.PIPE,
                        stderr=subprocess.PIPE, timeout=300)
     return r.returncode, r.stdout.decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")
 
@@ -130,6 +131,7 @@ class ImageCase:
         self.kit = kit
         self.damage = damage          # routine(image, offset, work) run on the made image
         self.untouched_volume = untouched_volume  # offset of another volume whose WIN.INI stays
+        self.encoding, self.undo_err = "latin-1", None
 
 
 def from_drive_case(name, **kw):
@@ -140,7 +142,8 @@ def from_drive_case(name, **kw):
 
 def example(**kw):
     c = rd.CASES["example_drive"]
-    return ImageCase(c.files, c.expect_win_ini, kit=c.kit, **kw)
+    fonts = {"WINDOWS/SYSTEM/" + f.decode(): b"PFM" for f in rd.EXAMPLE_FONTS}
+    return ImageCase(dict(c.files, **fonts), c.expect_win_ini, kit=c.kit, **kw)
 
 
 def patch(image, at, data):
@@ -277,10 +280,17 @@ def run_image_case(name, work):
     if c.damage:
         c.damage(image, offset, work)
     snapshot = open(image, "rb").read()
+    before_run = read_in_image(image, offset, c.win_ini_path)
     other_before = read_in_image(image, other, c.win_ini_path) if second else None
     kit = write_kit(work, c.kit)
-    status, out, err = run_program(kit, environment(work, image, c.env))
+    env = environment(work, image, c.env)
     problems = []
+    # The preview first: the report's exit code, the image unchanged.
+    preview_status, preview, _ = run_program(kit, env, args=["--dry-run"])
+    if preview_status != (0 if c.report == SUCCESS else 1) or open(image, "rb").read() != snapshot:
+        problems.append("--dry-run ended with %d and %s the image" %
+                        (preview_status, "left" if open(image, "rb").read() == snapshot else "changed"))
+    status, out, err = run_program(kit, env)
     if status != 1:
         problems.append("exit code %d, not 1" % status)
     if c.report not in out:
@@ -310,6 +320,10 @@ def run_image_case(name, work):
                 problems.append("%s changed" % path)
     if second and read_in_image(image, other, c.win_ini_path) != other_before:
         problems.append("the WIN.INI of the other partition changed")
+    # The undo puts back WIN.INI as it was; the diff was what the run wrote.
+    problems += rd.check_undo(c, lambda: read_in_image(image, offset, c.win_ini_path), lambda: None, before_run,
+                              read_in_image(image, offset, c.win_ini_path), preview,
+                              lambda *args: run_program(kit, env, args=args))
     return report(name, problems, out, err)
 
 
@@ -351,8 +365,14 @@ def check_after_kill(image, offset, size, work, old, new, what):
     """The next run (with a kit that writes nothing) repairs; WIN.INI is then
     the old or the new file, whole, and the volume clean."""
     kit = write_kit(os.path.join(work, "repair"), NO_PRINTER_KIT)
-    status, out, err = run_program(kit, environment(work, image))
     problems = []
+    # The preview says what the repair would do, and changes nothing.
+    if "$$" in mtools("mdir", image, offset, "-b", "::/WINDOWS", check=False).stdout.decode():
+        snapshot = open(image, "rb").read()
+        _, out, err = run_program(kit, environment(work, image), args=["--dry-run"])
+        if "the run would first repair it" not in out or open(image, "rb").read() != snapshot:
+            problems.append("%s: --dry-run on the killed run's files: %r %r" % (what, out[-300:], err))
+    status, out, err = run_program(kit, environment(work, image))
     if FAILURE not in out:
         problems.append("%s: the repairing run did not end with the failure report: %s" % (what, err))
     now = read_in_image(image, offset, "WINDOWS/WIN.INI")
@@ -455,10 +475,11 @@ def in_use_test(work):
         if not wait_for(lambda: locked(image)):
             problems.append("QEMU took no lock on the image")
         snapshot = open(image, "rb").read()
-        status, out, err = run_program(kit, environment(work, image))
-        lines = [line for line in err.splitlines() if line.strip()]
-        if not (FAILURE in out and len(lines) == 1 and "the image is in use" in lines[0]):
-            problems.append("with QEMU running: %r %r" % (lines, out[-200:]))
+        for args in ((), ("--dry-run",), ("--undo",)):
+            status, out, err = run_program(kit, environment(work, image), args=args)
+            lines = [line for line in err.splitlines() if line.strip()]
+            if not (status == 1 and len(lines) == 1 and "the image is in use" in lines[0]):
+                problems.append("%s with QEMU running: %r %r" % (args, lines, out[-200:]))
         if open(image, "rb").read() != snapshot:
             problems.append("the image changed while QEMU held it")
     finally:
@@ -487,7 +508,7 @@ def two_copies_test(work):
     """Two copies of the program, each with a kit of its own, on one image
     at once: the second waits for the first, and both land."""
     reg = rd.printers(("Office", "Kit PS", "LPT1:"), ("Lab", "Other PS", "LPT2:"))
-    files = rd.drive98(reg)
+    files = rd.drive98(reg, extra={"WINDOWS/SYSTEM/THREE___.PFM": b"PFM"})
     image, offset = make_image(work, files)
     size = volume_size(image, offset)
     kit_a = rd.KIT.replace(b"Model2=Other PS", b"Model2=Kit PS")
