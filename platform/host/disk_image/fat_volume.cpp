@@ -339,6 +339,17 @@ std::string FatImageDrive::DescribeRepair(const std::vector<DriveEntry> &entries
     return {};
 }
 
+bool FatImageDrive::HasRoomFor(const std::string &name, std::size_t size, const Listing &listing,
+                               std::string *why) const
+{
+    // Room for the new file while the old one is kept, and for a folder
+    // that has to grow by a cluster to take the new name.
+    uint64_t needed = (size + cluster_bytes_ - 1) / cluster_bytes_ * cluster_bytes_ + cluster_bytes_;
+    if (listing.bytes_free >= needed) return true;
+    return Fail(why, "has no room for the new " + name + " (" + std::to_string(size) + " bytes, " +
+                         std::to_string(listing.bytes_free) + " bytes free)");
+}
+
 bool FatImageDrive::MayReplace(const std::string &name, std::string *why) const
 {
     if (!SameName(name, kReplacedName)) return Fail(why, "only WIN.INI is replaced in a disk image, not " + name);
@@ -372,12 +383,7 @@ bool FatImageDrive::ReplaceListed(const std::string &path, const Listing &listed
         if (target->read_only) return Fail(why, Join(folder, target->name) + " has the read-only attribute");
         if (!target->chain_whole && !CheckChain(Join(folder, target->name), target->size, why)) return false;
     }
-    // Room for the new file while the old one is kept, and for a folder
-    // that has to grow by a cluster to take the new name.
-    uint64_t needed = (bytes.size() + cluster_bytes_ - 1) / cluster_bytes_ * cluster_bytes_ + cluster_bytes_;
-    if (listing.bytes_free < needed)
-        return Fail(why, "has no room for the new " + name + " (" + std::to_string(bytes.size()) + " bytes, " +
-                             std::to_string(listing.bytes_free) + " bytes free)");
+    if (!HasRoomFor(name, bytes.size(), listing, why)) return false;
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     const std::string target_path = Join(folder, target ? target->name : name);
     if (!Step("mcopy", {"-o", "-", DosPath(new_path)}, bytes, why)) {

@@ -92,6 +92,10 @@ public:
     // may have changed the folder since.
     bool ReplaceListed(const std::string &path, const Listing &listing, std::string_view bytes, std::string *why);
 
+    // Whether the volume, as `listing` shows its folder, has room for a new
+    // `name` of `size` bytes beside the old one; false with a reason.
+    bool HasRoomFor(const std::string &name, std::size_t size, const Listing &listing, std::string *why) const;
+
     // Finishes or undoes what a killed Replace left in `folder`.
     bool Repair(const std::string &folder, std::string *why);
     // The same from `entries`, the folder's listing as List gave it;

@@ -70,6 +70,16 @@ public:
         return true;
     }
 
+    bool CouldCommit(std::size_t size, std::string *why) override
+    {
+        std::string folder, name, reason;
+        Split(inner_, &folder, &name);
+        FatImageDrive::Listing *listing = files_.Listing(folder);
+        if (!listing || files_.drive_.HasRoomFor(name, size, *listing, &reason)) return true;
+        *why = ImageFiles::AboutTheImage(reason);
+        return false;
+    }
+
 private:
     ImageFiles &files_;
     std::string inner_;

@@ -121,6 +121,11 @@ bool SystemProfile::WriteOut()
     if (Installation::Preview()) {
         std::string after;
         contents([&](std::string_view piece) { after.append(piece); });
+        std::string why;
+        if (!taken_->CouldCommit(after.size(), &why)) {
+            installation.ReportUnusable(why.c_str());
+            return false;
+        }
         replaced_ = Replacement{name, before_, std::move(after)};
         return true;
     }
