@@ -70,7 +70,7 @@ FONTS = {"WINDOWS/SYSTEM/ONE_____.PFM": b"PFM", "WINDOWS/SYSTEM/TWO_____.PFM": b
 class Case:
     def __init__(self, files, expect_win_ini=None, report=SUCCESS, err=None, env=None, drive=None,
                  win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None, library=None, shown=(), kit_at=None,
-                 encoding="latin-1", state=None, tamper=None, undo_err=None, prefix=False):
+                 encoding="latin-1", state=None, tamper=None, undo_err=None, prefix=False, kept_runs=None):
         self.files = files                  # path below the drive -> bytes
         self.expect_win_ini = expect_win_ini  # bytes, a routine of the bytes before, or None: unchanged
         self.report = report
@@ -88,6 +88,7 @@ class Case:
         self.tamper = tamper                # routine(work, win_ini) run before --undo
         self.undo_err = undo_err            # what --undo's one line holds, or None: it puts WIN.INI back
         self.prefix = prefix                # the files are a Wine prefix (WINEPREFIX), not a drive
+        self.kept_runs = kept_runs          # the runs kept after the run, or None: not counted
 
 
 def drive98(reg=printers(("Office", "Kit PS", "LPT1:")), win_ini=WIN_INI, extra=None, msdos=MSDOS_SYS,
@@ -139,6 +140,21 @@ def example_prefix():
 
 class Link(str):
     """A symbolic link among a case's files, to the path it holds."""
+
+
+def old_runs(state, count):
+    """Runs of long ago in the drive's backup folder, and a killed run's kept
+    file; after the run, the last ten with their records stay."""
+    root = os.path.realpath(os.path.join(os.path.dirname(state), "drive"))
+    folder = os.path.join(state, "pfmsetup", "drive-%s-%s" % (root.lstrip("/").replace("/", "-")[-80:],
+                                                            hashlib.sha256(root.encode()).hexdigest()[:8]))
+    os.makedirs(folder)
+    for i in range(count + 1):
+        stem = os.path.join(folder, "2001-01-01_00-00-%02d.000000" % i)
+        open(stem + ".WIN.INI", "wb").close()
+        if i < count:
+            open(stem + ".record", "wb").close()
+    return folder
 
 
 def truncate_kept(work):
@@ -317,6 +333,8 @@ CASES = {
                                 env={"XDG_STATE_HOME": "state"}, undo_err="is not an absolute path"),
     "state_home_not_writable": Case(drive98(), written("LPT1"), err="/dev/null is not a folder",
                                     env={"XDG_STATE_HOME": "/dev/null/state"}, undo_err="no run of it is kept"),
+    # Twelve runs kept before and a killed run's kept file: the last ten stay.
+    "last_ten_kept": Case(drive98(), written("LPT1"), state=lambda s: old_runs(s, 12), kept_runs=10),
     # What --undo refuses: WIN.INI and the kept file stay as they are.
     "kept_file_truncated": Case(drive98(), written("LPT1"), tamper=lambda work, _: truncate_kept(work),
                                 undo_err="was truncated or changed since the run kept it"),
@@ -408,9 +426,13 @@ def run_case(program, name, work, libraries):
     # The run's record says what it wrote, as sha256sum hashes it.
     records = [os.path.join(d, n) for d, _, names in os.walk(os.path.join(work, "state")) for n in names
                if n.endswith(".record")]
+    if c.kept_runs:
+        names = sorted(os.listdir(os.path.dirname(records[0])))
+        if len(records) != c.kept_runs or len(names) != 2 * c.kept_runs or names[-1].startswith("2001"):
+            problems.append("the runs kept are %r" % names)
     if after not in (None, before) and records and "written %d %s\n" % (
-            len(after), hashlib.sha256(after).hexdigest()) not in open(records[0]).read():
-        problems.append("the record %s is not of what the run wrote" % records[0])
+            len(after), hashlib.sha256(after).hexdigest()) not in open(max(records)).read():
+        problems.append("the record %s is not of what the run wrote" % max(records))
     problems += check_undo(c, lambda: open(win_ini, "rb").read() if os.path.isfile(win_ini) else None,
                            lambda: c.tamper and c.tamper(work, win_ini), before, after, preview, run)
     if problems:

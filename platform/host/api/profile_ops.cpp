@@ -1,7 +1,6 @@
 // The profile operations: reads of any profile file, writes of the system
 // profile, with the platform's rules for defaults, quotes, cut values and
 // section listings.
-#include "platform/host/api/run_modes.h"
 #include "platform/host/installation/installation.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/platform.h"
@@ -243,7 +242,6 @@ DWORD GetPrivateProfileSectionA(LPCSTR section, LPSTR buffer, DWORD size, LPCSTR
 BOOL WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value)
 {
     return host::AnswerOnOutOfMemory(FALSE, [&] {
-        host::NoteProfileWrite(section, key, value);
         return host::Installation::Current().Profile().Write(section, key, value) ? TRUE : FALSE;
     });
 }

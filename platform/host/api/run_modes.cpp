@@ -9,32 +9,21 @@
 #include "platform/host/installation/windows_paths.h"
 #include "platform/host/text/unified_diff.h"
 
-#include <strings.h>
-
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace host {
 namespace {
 
-const char kPortSection[] = "PostScript,";
-
-// A key "softfont" and a number, as the kit's fonts are registered.
-bool IsSoftFontKey(const char *key)
-{
-    if (strncasecmp(key, "softfont", 8) != 0 || !key[8]) return false;
-    for (const char *p = key + 8; *p; ++p)
-        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-    return true;
-}
-
 // The one line after a run that registered soft fonts, when some of the
 // files are not where the registration says.
 void SaySoftFontFiles(Installation &installation)
 {
-    const std::set<std::string> &fonts = CurrentRun().soft_fonts;
+    std::vector<std::string> fonts = installation.Profile().Registered().soft_fonts;
     if (fonts.empty() || !installation.Profile().Replaced()) return;
+    std::sort(fonts.begin(), fonts.end());
+    fonts.erase(std::unique(fonts.begin(), fonts.end()), fonts.end());
     std::size_t missing = 0;
     for (const std::string &font : fonts) {
         std::optional<std::string> path = UnixPathOf(font);
@@ -63,27 +52,14 @@ std::string WhyFailure(Installation &installation)
     version.dwOSVersionInfoSize = sizeof version;
     if (installation.Version(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS)
         return "the installation is not Windows 95, 98 or Me";
-    if (CurrentRun().ports.empty()) return "no installed printer's driver is one of the kit's models";
     if (installation.Profile().Refused())
         return TerminalText(installation.SystemProfileName()) + " may not be written";
+    if (installation.Profile().Registered().ports.empty())
+        return "no installed printer's driver is one of the kit's models";
     return "a change to " + TerminalText(installation.SystemProfileName()) + " was refused";
 }
 
 }  // namespace
-
-RunRecord &CurrentRun()
-{
-    static RunRecord run;
-    return run;
-}
-
-void NoteProfileWrite(const char *section, const char *key, const char *value)
-{
-    if (!section || strncasecmp(section, kPortSection, sizeof kPortSection - 1) != 0) return;
-    RunRecord &run = CurrentRun();
-    if (!key) run.ports.emplace_back(section + sizeof kPortSection - 1);
-    else if (value && IsSoftFontKey(key)) run.soft_fonts.insert(value);
-}
 
 int PlainRun(const std::function<int()> &win_main)
 {
@@ -117,7 +93,7 @@ int PreviewRun(const std::function<int()> &win_main)
     else if (success)
         std::printf("pfmsetup: the run would show the success report: the kit's soft fonts registered for %s, "
                     "its TrueType substitutions added\n",
-                    Listed(CurrentRun().ports).c_str());
+                    Listed(installation.Profile().Registered().ports).c_str());
     else
         std::printf("pfmsetup: the run would show the failure report: %s\n", WhyFailure(installation).c_str());
     std::fflush(stdout);

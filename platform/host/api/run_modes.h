@@ -5,21 +5,8 @@
 #define PFMSETUP_PLATFORM_HOST_RUN_MODES_H
 
 #include <functional>
-#include <set>
-#include <string>
-#include <vector>
 
 namespace host {
-
-// What the run asked of win.ini, as WriteProfileStringA and
-// FlushSystemProfile saw it.
-struct RunRecord {
-    std::vector<std::string> ports;      // the [PostScript,PORT] sections written
-    std::set<std::string> soft_fonts;    // the soft-font files registered, as Windows paths
-};
-RunRecord &CurrentRun();
-// Called by WriteProfileStringA for each write.
-void NoteProfileWrite(const char *section, const char *key, const char *value);
 
 // The program as started without arguments (WinMain), then the soft-font
 // files' line.

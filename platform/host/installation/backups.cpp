@@ -22,7 +22,8 @@ namespace host {
 namespace {
 
 const char kRecord[] = ".record";
-const char kPart[] = ".record.part";
+// A run's files are named by its stem, the time: 2026-12-09_07-31-00.123456.
+constexpr std::size_t kStemLength = 26;
 
 bool EndsWith(const std::string &s, const char *end)
 {
@@ -139,7 +140,7 @@ std::vector<std::string> Stems(const std::string &folder)
     return stems;
 }
 
-// Every file of a run: its record (either state) and its kept file.
+// Every file of a run: its record and its kept file.
 void DeleteRun(const std::string &folder, const std::string &stem)
 {
     for (const std::string &name : Names(folder))
@@ -188,8 +189,8 @@ std::string BackupFolderOf(const Installation &installation, bool make, std::str
     return folder;
 }
 
-PendingBackup::PendingBackup(std::string folder, std::string stem, std::string kept)
-    : folder_(std::move(folder)), stem_(std::move(stem)), kept_(std::move(kept))
+PendingBackup::PendingBackup(std::string folder, std::string stem, std::string kept, std::string record)
+    : folder_(std::move(folder)), stem_(std::move(stem)), kept_(std::move(kept)), record_(std::move(record))
 {
 }
 
@@ -227,20 +228,23 @@ std::unique_ptr<PendingBackup> PendingBackup::Keep(const Installation &installat
                          "file " + windows_name + "\ntime " + time + "\nkept " +
                          (existed ? DigestText(DigestOf(before)) : "none") + "\nwritten " + DigestText(written) +
                          "\n";
-    std::unique_ptr<PendingBackup> pending(new PendingBackup(folder, stem, kept));
-    if (!WriteNewFile(folder + "/" + stem + kPart, record, why)) return nullptr;
-    return pending;
+    return std::unique_ptr<PendingBackup>(new PendingBackup(folder, stem, kept, std::move(record)));
 }
 
 void PendingBackup::Confirm()
 {
-    if (rename((folder_ + "/" + stem_ + kPart).c_str(), (folder_ + "/" + stem_ + kRecord).c_str()) != 0) return;
+    std::string ignored;
+    if (!WriteNewFile(folder_ + "/" + stem_ + kRecord, record_, &ignored)) return;
     confirmed_ = true;
     std::vector<std::string> stems = Stems(folder_);
     for (std::size_t i = 0; i + kRunsKept < stems.size(); ++i) DeleteRun(folder_, stems[i]);
-    // What a killed run left unconfirmed.
-    for (const std::string &name : Names(folder_))
-        if (EndsWith(name, kPart)) DeleteRun(folder_, name.substr(0, name.size() - (sizeof kPart - 1)));
+    // What a killed run kept without its record.
+    for (const std::string &name : Names(folder_)) {
+        std::string stem = name.substr(0, kStemLength);
+        if (name.size() > kStemLength && name[kStemLength] == '.' &&
+            !std::binary_search(stems.begin(), stems.end(), stem))
+            DeleteRun(folder_, stem);
+    }
 }
 
 bool LastKeptRun(const Installation &installation, KeptRun *run, std::string *why)

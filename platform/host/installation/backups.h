@@ -14,8 +14,9 @@
 //       time 2026-12-09 07:31:00 UTC
 //       kept 1234 <sha256>      ("kept none" when the run made the file)
 //       written 2345 <sha256>
-// The record is completed only once the replacement is done; the last ten
-// runs of each installation are kept, older ones deleted. The folders are
+// The record is written only once the replacement is done (a kept file
+// without one is a killed run's, deleted by the next); the last ten runs of
+// each installation are kept, older ones deleted. The folders are
 // made with mode 0700; a folder of ours that is a link or a file is
 // refused, never followed.
 #ifndef PFMSETUP_PLATFORM_HOST_BACKUPS_H
@@ -56,11 +57,12 @@ public:
     void Confirm();
 
 private:
-    PendingBackup(std::string folder, std::string stem, std::string kept);
+    PendingBackup(std::string folder, std::string stem, std::string kept, std::string record);
 
     std::string folder_;
     std::string stem_;
     std::string kept_;  // the kept file's path, "" when the run makes win.ini
+    std::string record_;
     bool confirmed_ = false;
 };
 

@@ -8,6 +8,8 @@
 #include "platform/host/installation/windows_paths.h"
 #include "platform/host/installation/installation.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -31,6 +33,17 @@ long CheckedKeyLength(const char *key)
     const char *p = key;
     while (*p && IsProfileSpace(static_cast<unsigned char>(*p))) ++p;
     return *p == '[' ? -1 : length;
+}
+
+const char kPortSection[] = "PostScript,";
+
+// A key "softfont" and a number, as a kit's fonts are registered.
+bool IsSoftFontKey(const char *key)
+{
+    if (strncasecmp(key, "softfont", 8) != 0 || !key[8]) return false;
+    for (const char *p = key + 8; *p; ++p)
+        if (*p < '0' || *p > '9') return false;
+    return true;
 }
 
 }  // namespace
@@ -99,6 +112,10 @@ bool SystemProfile::Write(const char *section, const char *key, const char *valu
     long value_length = value ? CheckedLength(value, "\r\n") : 0;
     if (section_length < 0 || key_length < 0 || value_length < 0) return false;
     if (!Begin()) return false;
+    if (strncasecmp(section, kPortSection, sizeof kPortSection - 1) == 0) {
+        if (!key) registered_.ports.emplace_back(section + sizeof kPortSection - 1);
+        else if (value && registered_.ports.size() == 1 && IsSoftFontKey(key)) registered_.soft_fonts.emplace_back(value);
+    }
     std::string_view section_text(section, static_cast<std::size_t>(section_length));
     if (!key) {
         dirty_ = document_->DeleteSection(section_text) || dirty_;
@@ -162,6 +179,7 @@ void SystemProfile::Release()
 void SystemProfile::Abandon() noexcept
 {
     Release();
+    registered_ = Registration();
     lost_ = true;
 }
 

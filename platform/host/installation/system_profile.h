@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -67,6 +68,16 @@ public:
         std::string after;
     };
     const std::optional<Replacement> &Replaced() const { return replaced_; }
+    // The kit's registration as the writes showed it: the [PostScript,PORT]
+    // sections written, and the soft-font files registered in the first of
+    // them (Windows paths; every port gets the same). Dropped when memory
+    // runs out, with the copy.
+    struct Registration {
+        std::vector<std::string> ports;
+        std::vector<std::string> soft_fonts;
+    };
+    const Registration &Registered() const { return registered_; }
+
     // Whether win.ini could not be taken for writing (read-only, or a
     // reason said on standard error) since the process started.
     bool Refused() const { return refused_; }
@@ -93,6 +104,7 @@ private:
     std::unique_ptr<ProfileDocument> document_;
     std::optional<Replacement> replaced_;
     bool refused_ = false;
+    Registration registered_;
 };
 
 }  // namespace host
