@@ -11,21 +11,42 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <cstring>
 
 namespace host {
 namespace {
 
+std::string Upper(std::string_view text)
+{
+    std::string upper(text);
+    for (char &c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
 // The one line after a run that registered soft fonts, when some of the
-// files are not where the registration says.
+// files are not where the registration says. The system folder is listed
+// once; a file named elsewhere is looked up by its path.
 void SaySoftFontFiles(Installation &installation)
 {
     std::vector<std::string> fonts = installation.Profile().Registered().soft_fonts;
     if (fonts.empty() || !installation.Profile().Replaced()) return;
     std::sort(fonts.begin(), fonts.end());
     fonts.erase(std::unique(fonts.begin(), fonts.end()), fonts.end());
+    const std::string folder = installation.SystemDirectory() + "\\";
+    std::set<std::string> present;
+    std::vector<std::string> names;
+    std::optional<std::string> system = UnixPathOf(installation.SystemDirectory());
+    if (system && FilesOf(*system).List(*system, &names))
+        for (const std::string &name : names) present.insert(Upper(name));
     std::size_t missing = 0;
     for (const std::string &font : fonts) {
+        std::string_view name = std::string_view(font).substr(std::min(font.size(), folder.size()));
+        if (Upper(font.substr(0, folder.size())) == Upper(folder) && name.find('\\') == std::string_view::npos) {
+            missing += present.count(Upper(name)) == 0;
+            continue;
+        }
         std::optional<std::string> path = UnixPathOf(font);
         if (!path || !FilesOf(*path).Exists(*path)) ++missing;
     }
