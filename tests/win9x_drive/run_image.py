@@ -366,7 +366,9 @@ def check_after_kill(image, offset, size, work, old, new, what):
     the old or the new file, whole, and the volume clean."""
     kit = write_kit(os.path.join(work, "repair"), NO_PRINTER_KIT)
     problems = []
-    # The preview says what the repair would do, and changes nothing.
+    # The preview says what the repair would do, and changes nothing (once
+    # an mtools child that outlived the kill has let the image go).
+    wait_for(lambda: not locked(image))
     if "$$" in mtools("mdir", image, offset, "-b", "::/WINDOWS", check=False).stdout.decode():
         snapshot = open(image, "rb").read()
         _, out, err = run_program(kit, environment(work, image), args=["--dry-run"])
