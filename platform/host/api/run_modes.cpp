@@ -98,7 +98,7 @@ int PreviewRun(const std::function<int()> &win_main)
     Installation &installation = Installation::Current();
     if (!installation.PendingRepair().empty())
         std::printf("pfmsetup: a killed run left an unfinished replacement of WIN.INI in the image; the run would "
-                    "first repair it: it %s\n",
+                    "first repair it: it %s (what follows is of the files as they are now)\n",
                     installation.PendingRepair().c_str());
     const auto &replaced = installation.Profile().Replaced();
     std::string diff = replaced ? UnifiedDiff(replaced->before, replaced->after, TerminalText(replaced->name),
