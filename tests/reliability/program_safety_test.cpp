@@ -255,6 +255,12 @@ TEST_F(Program, AFileSizeLimitGivesTheFailureReportAndKeepsWinIni)
     EXPECT_TRUE(pfmtest::SaysFailure(r.out)) << r.out;
     EXPECT_EQ(prefix.ReadWinIni(), old_ini);
     EXPECT_TRUE(LeftOverTemps(WindowsFolder()).empty());
+    // The preview finds the limit as the run does.
+    run.args = {"--dry-run"};
+    r = pfmtest::RunProgram(run);
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.out.find("the run would show the failure report"), std::string::npos) << r.out;
+    EXPECT_EQ(prefix.ReadWinIni(), old_ini);
 }
 
 TEST_F(Program, AReadOnlyWinIniGivesTheFailureReportAndStaysAsItWas)

@@ -140,7 +140,7 @@ bool SystemProfile::WriteOut()
         contents([&](std::string_view piece) { after.append(piece); });
         std::string why;
         if (!taken_->CouldCommit(after.size(), &why)) {
-            installation.ReportUnusable(why.c_str());
+            if (!why.empty()) installation.ReportUnusable(why.c_str());
             return false;
         }
         replaced_ = Replacement{name, before_, std::move(after)};
