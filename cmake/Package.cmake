@@ -16,7 +16,7 @@
 # runs and removes it.
 include_guard(GLOBAL)
 
-set(PFM_PACKAGE_VERSION 0.1.0)
+set(PFM_PACKAGE_VERSION ${PROJECT_VERSION})
 set(PFM_INSTALL_LIBDIR lib/pfmsetup)
 
 install(TARGETS pfmsetup RUNTIME DESTINATION ${PFM_INSTALL_LIBDIR})

@@ -8,7 +8,9 @@
 # With no argument it runs on all three, one after the other; name one to
 # run on it alone (examples/run.sh image).
 # The boxes are answered on the terminal; when standard input is not a
-# terminal, the question and the report are answered OK here.
+# terminal, the question and the report are answered OK here. The copies of
+# win.ini that the runs keep go into the work folder, removed at the end.
+# It installs what it needs and no more: mtools and dosfstools for the image.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
@@ -28,9 +30,9 @@ cp -a examples/kit "$work/kit"
 run() {
   local status=0
   if [ -t 0 ]; then
-    (cd "$work/kit" && env "$@" "$repo/build/host/pfmsetup") || status=$?
+    (cd "$work/kit" && env XDG_STATE_HOME="$work/state" "$@" "$repo/build/host/pfmsetup") || status=$?
   else
-    (cd "$work/kit" && printf 'ok\nok\n' | env "$@" "$repo/build/host/pfmsetup") || status=$?
+    (cd "$work/kit" && printf 'ok\nok\n' | env XDG_STATE_HOME="$work/state" "$@" "$repo/build/host/pfmsetup") || status=$?
   fi
   echo
   echo "pfmsetup ended with exit code $status."

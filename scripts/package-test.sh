@@ -55,7 +55,7 @@ rm -f "$work"/machine/dosdevices/*
 ln -s ../drive_c "$work/machine/dosdevices/c:"
 ln -s "$work" "$work/machine/dosdevices/d:"
 status=0
-(cd "$work/kit" && printf 'ok\nok\n' | WINEPREFIX="$work/machine" XDG_RUNTIME_DIR="$work" pfmsetup \
+(cd "$work/kit" && printf 'ok\nok\n' | WINEPREFIX="$work/machine" XDG_RUNTIME_DIR="$work" XDG_STATE_HOME="$work/state" pfmsetup \
    > "$work/boxes.txt") || status=$?
 cat "$work/boxes.txt"
 ini="$work/machine/drive_c/windows/win.ini"
@@ -69,6 +69,9 @@ grep -qx 'Softfonts=6' "$work/lpt1.txt" || fail "[PostScript,LPT1] lacks Softfon
 grep -qFx 'softfont1=C:\windows\system32\EXSR____.PFM' "$work/lpt1.txt" || fail "[PostScript,LPT1] lacks softfont1"
 grep -qFx 'softfont6=C:\windows\system32\EXMB____.PFM' "$work/lpt1.txt" || fail "[PostScript,LPT1] lacks softfont6"
 tr -d '\r' < "$ini" | grep -qx 'Arial=Example Sans' || fail "no TrueType substitution in win.ini"
+
+[ "$(pfmsetup --version)" = "pfmsetup $(dpkg-deb -f "$deb" Version)" ] || fail "pfmsetup --version is not the package's"
+grep -q '^License: Expat' /usr/share/doc/pfmsetup/copyright || fail "the copyright file names no licence"
 
 echo "== Debian package: remove"
 "${sudo[@]}" apt-get purge -y -qq pfmsetup >/dev/null

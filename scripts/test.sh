@@ -8,7 +8,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
 
-scripts/install-deps.sh host windows wine fuzz package image
+scripts/install-deps.sh host windows wine fuzz package image image-tests
 export WINEDEBUG=${WINEDEBUG:--all}
 
 echo "== Windows build"

@@ -345,6 +345,10 @@ protected:
         prefix_.AddPrinter("Laser", "Example Laser PS", "LPT1:");
         prefix_.WriteKit(kKit);
         prefix_.WriteWinIni(kWinIni);
+        // The kit's soft-font files where the registration says they lie:
+        // no line says that they are missing.
+        for (const char *font : {"EXROM.PFM", "EXBOLD.PFM"})
+            pfmtest::WriteFile(prefix_.prefix + "/drive_c/windows/system32/" + font, "PFM");
     }
 
     std::vector<std::string> Environment() const

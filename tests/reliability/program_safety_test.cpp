@@ -256,6 +256,12 @@ TEST_F(Program, AFileSizeLimitGivesTheFailureReportAndKeepsWinIni)
     EXPECT_TRUE(pfmtest::SaysFailure(r.out)) << r.out;
     EXPECT_EQ(prefix.ReadWinIni(), old_ini);
     EXPECT_TRUE(LeftOverTemps(WindowsFolder()).empty());
+    // The preview finds the limit as the run does.
+    run.args = {"--dry-run"};
+    r = pfmtest::RunProgram(run);
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.out.find("the run would show the failure report"), std::string::npos) << r.out;
+    EXPECT_EQ(prefix.ReadWinIni(), old_ini);
 }
 
 TEST_F(Program, AReadOnlyWinIniGivesTheFailureReportAndStaysAsItWas)
@@ -288,6 +294,34 @@ TEST_F(Program, AReadOnlyFilesystemGivesTheFailureReportAndKeepsWinIni)
 // Two copies, each with its own kit (and so its own caption), started
 // together on one prefix: both finish, and win.ini holds the entries of
 // both, whole.
+TEST_F(Program, BadCommandLinesAreRefused)
+{
+    // One line naming the fault and the help, exit 2, nothing opened.
+    const std::vector<std::vector<std::string>> bad = {
+        {"--foo"}, {"-x"}, {"stray"}, {"-n", "stray"}, {"--help=x"}, {"--dry-run", "--undo"}};
+    for (const std::vector<std::string> &args : bad) {
+        ProgramRun run = Run();
+        run.args = args;
+        ProgramResult r = pfmtest::RunProgram(run);
+        EXPECT_EQ(r.exit_code, 2) << args[0];
+        EXPECT_EQ(r.out, "") << args[0];
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find("pfmsetup --help"), std::string::npos) << r.err;
+        EXPECT_EQ(prefix.ReadWinIni(), old_ini);
+    }
+    ProgramRun help = Run();
+    help.args = {"--help"};
+    ProgramResult r = pfmtest::RunProgram(help);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("--dry-run"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("--undo"), std::string::npos) << r.out;
+    help.args = {"--version"};
+    r = pfmtest::RunProgram(help);
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "pfmsetup " PFMSETUP_VERSION "\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(Concurrency, TwoCopiesWithDifferentKitsBothLand)
 {
     const int kRoundFonts = 1500;
@@ -401,7 +435,7 @@ TEST(UnusablePrefix, APrefixInUseIsRefusedAndTheSamePrefixAtRestIsNot)
     prefix.WriteWinIni(OldWinIni());
     std::string server = "WINEPREFIX='" + prefix.prefix + "' wineserver ";
     if (std::system((server + "-p 2>/dev/null").c_str()) != 0) GTEST_SKIP() << "no wineserver runs here";
-    ProgramRun run{PFMSETUP_EXE, prefix.prefix, prefix.kit, prefix.root, "ok\n\n"};
+    ProgramRun run{PFMSETUP_EXE, prefix.prefix, prefix.kit, prefix.root, "ok\n\n", {}};
     ProgramResult in_use = pfmtest::RunProgram(run);
     std::system((server + "-k; " + server + "-w").c_str());
     EXPECT_TRUE(pfmtest::SaysFailure(in_use.out)) << in_use.out;

@@ -26,6 +26,8 @@ namespace {
     setenv("WINEPREFIX", run.prefix.c_str(), 1);
     setenv("LC_ALL", "C", 1);
     if (!run.runtime_dir.empty()) setenv("XDG_RUNTIME_DIR", run.runtime_dir.c_str(), 1);
+    // The copies of win.ini that runs keep, beside the prefix.
+    setenv("XDG_STATE_HOME", (run.prefix + ".state").c_str(), 1);
     // LeakSanitizer cannot run in a traced process, nor in one killed.
     setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
     if (chdir(run.folder.c_str()) != 0) _exit(126);
@@ -43,7 +45,10 @@ namespace {
         if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(125);
         raise(SIGSTOP);
     }
-    execl(run.program.c_str(), run.program.c_str(), static_cast<char *>(nullptr));
+    std::vector<char *> argv{const_cast<char *>(run.program.c_str())};
+    for (const std::string &arg : run.args) argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(run.program.c_str(), argv.data());
     _exit(127);
 }
 

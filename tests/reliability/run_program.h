@@ -18,6 +18,7 @@ struct ProgramRun {
     std::string folder;        // the current folder (the kit)
     std::string runtime_dir;   // XDG_RUNTIME_DIR: where the shown boxes are listed
     std::string answers;       // standard input, e.g. "ok\n\n"
+    std::vector<std::string> args;  // the command line after the program's name
     long long file_size_limit = -1;  // RLIMIT_FSIZE in bytes, -1 for none
     long long address_space_limit = -1;  // RLIMIT_AS in bytes, -1 for none
     long kill_before_syscall = -1;   // 1-based; -1 runs to the end

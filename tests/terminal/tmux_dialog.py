@@ -63,7 +63,7 @@ class Session:
             with open(os.path.join(self.machine, "system.reg"), "a") as f:
                 f.write('\n[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\CodePage] 1\n"ACP"="%d"\n' % acp)
         if library:
-            # The program's own folder is searched for pfmres.dll first.
+            # The kit holds no pfmres.dll: the one beside the program is found.
             folder = os.path.join(self.work, "program")
             os.mkdir(folder)
             self.exe = shutil.copy(args.exe, folder)

@@ -9,12 +9,20 @@ WIN.INI: its exact text, or its bytes unchanged. A case with texts of its
 own runs a copy of the program with that resource library beside it, and
 checks the lines of its boxes as a UTF-8 terminal gets them.
 
+Every case is run three times: --dry-run first (its exit code the report's,
+nothing written, its diff applied to WIN.INI before the run what the run
+then writes), the run, and --undo after it (WIN.INI byte for byte what it
+was before the run, or, where nothing is to be undone, one line and nothing
+changed). example_prefix does the same on the example's Wine prefix.
+
     run_drive.py --program build/host/pfmsetup --case NAME [--work DIR] [--libraries DIR]
     run_drive.py --list
 """
 
 import argparse
+import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -55,6 +63,8 @@ def port_section(port, windows="C:\\WINDOWS"):
 
 
 SUBSTITUTIONS = b"[Pscript TrueType Substitutions]\r\nArial=Kit Sans\r\n"
+# The kit's soft-font files, where the registration says they lie.
+FONTS = {"WINDOWS/SYSTEM/ONE_____.PFM": b"PFM", "WINDOWS/SYSTEM/TWO_____.PFM": b"PFM"}
 
 
 def added(before, *sections):
@@ -67,7 +77,8 @@ def added(before, *sections):
 
 class Case:
     def __init__(self, files, expect_win_ini=None, report=SUCCESS, err=None, env=None, drive=None,
-                 win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None, library=None, shown=(), kit_at=None):
+                 win_ini_path="WINDOWS/WIN.INI", modes=None, kit=None, library=None, shown=(), kit_at=None,
+                 encoding="latin-1", state=None, tamper=None, undo_err=None, prefix=False, kept_runs=None):
         self.files = files                  # path below the drive -> bytes
         self.expect_win_ini = expect_win_ini  # bytes, a routine of the bytes before, or None: unchanged
         self.report = report
@@ -80,11 +91,18 @@ class Case:
         self.library = library              # the program's pfmres.dll, a file of --libraries
         self.shown = shown                  # lines standard output must hold, as they are
         self.kit_at = kit_at                # the kit's folder below the drive, else beside it
+        self.encoding = encoding            # of WIN.INI's text
+        self.state = state                  # routine(XDG_STATE_HOME) run before the runs
+        self.tamper = tamper                # routine(work, win_ini) run before --undo
+        self.undo_err = undo_err            # what --undo's one line holds, or None: it puts WIN.INI back
+        self.prefix = prefix                # the files are a Wine prefix (WINEPREFIX), not a drive
+        self.kept_runs = kept_runs          # the runs kept after the run, or None: not counted
 
 
 def drive98(reg=printers(("Office", "Kit PS", "LPT1:")), win_ini=WIN_INI, extra=None, msdos=MSDOS_SYS,
             encoding="latin-1"):
     files = {"WINDOWS/SYSTEM.DAT": registry(VERSION_98SE + reg, encoding), "WINDOWS/WIN.INI": win_ini}
+    files.update(FONTS)
     if msdos is not None:
         files["MSDOS.SYS"] = msdos
     files.update(extra or {})
@@ -106,14 +124,82 @@ def example_drive():
     return files
 
 
+EXAMPLE_FONTS = [b"EXSR____.PFM", b"EXSB____.PFM", b"EXSI____.PFM", b"EXSBI___.PFM", b"EXMR____.PFM", b"EXMB____.PFM"]
+
+
+def example_section_list(ports=(b"FILE", b"LPT1")):  # the order the drive's registry holds the printers in
+    sections = [b"[PostScript," + port + b"]\r\nSoftfonts=6\r\n" +
+                b"".join(b"softfont%d=C:\\WINDOWS\\SYSTEM\\%s\r\n" % (i + 1, f) for i, f in enumerate(EXAMPLE_FONTS))
+                for port in ports]
+    return sections + [b"[Pscript TrueType Substitutions]\r\nArial=Example Sans\r\n"
+                       b"Arial Bold=Example Sans Bold\r\nTimes New Roman=Example Serif\r\nCourier New=Example Mono\r\n"]
+
+
 def example_sections(before):
-    fonts = [b"EXSR____.PFM", b"EXSB____.PFM", b"EXSI____.PFM", b"EXSBI___.PFM", b"EXMR____.PFM", b"EXMB____.PFM"]
-    sections = []
-    for port in (b"FILE", b"LPT1"):  # the order the drive's registry holds the printers in
-        sections.append(b"[PostScript," + port + b"]\r\nSoftfonts=6\r\n" +
-                        b"".join(b"softfont%d=C:\\WINDOWS\\SYSTEM\\%s\r\n" % (i + 1, f) for i, f in enumerate(fonts)))
-    return added(before, *sections, b"[Pscript TrueType Substitutions]\r\nArial=Example Sans\r\n"
-                 b"Arial Bold=Example Sans Bold\r\nTimes New Roman=Example Serif\r\nCourier New=Example Mono\r\n")
+    return added(before, *example_section_list())
+
+
+def example_prefix():
+    """The example's Wine prefix, its Z: the host's root as run.sh links it."""
+    root = os.path.join(REPO, "examples", "machine")
+    files = {os.path.relpath(os.path.join(d, n), root): open(os.path.join(d, n), "rb").read()
+             for d, _, names in os.walk(root) for n in names}
+    files.update({"dosdevices/c:": Link("../drive_c"), "dosdevices/z:": Link("/")})
+    return files
+
+
+class Link(str):
+    """A symbolic link among a case's files, to the path it holds."""
+
+
+def old_runs(state, count):
+    """Runs of long ago in the drive's backup folder, and a killed run's kept
+    file; after the run, the last ten with their records stay."""
+    root = os.path.realpath(os.path.join(os.path.dirname(state), "drive"))
+    folder = os.path.join(state, "pfmsetup", "drive-%s-%s" % (root.lstrip("/").replace("/", "-")[-80:],
+                                                            hashlib.sha256(root.encode()).hexdigest()[:8]))
+    os.makedirs(folder)
+    for i in range(count + 1):
+        stem = os.path.join(folder, "2001-01-01_00-00-%02d.000000" % i)
+        open(stem + ".WIN.INI", "wb").close()
+        if i < count:
+            open(stem + ".record", "wb").close()
+    return folder
+
+
+def truncate_kept(work):
+    kept = [os.path.join(d, n) for d, _, names in os.walk(os.path.join(work, "state")) for n in names
+            if n.endswith(".WIN.INI")]
+    os.truncate(kept[0], 10)
+
+
+def cut(text):
+    """Lines with their ends, cut after each LF only."""
+    return re.findall(r"[^\n]*\n|[^\n]+$", text)
+
+
+def apply_diff(before, diff):
+    """The text that a unified diff (among other lines, as the preview prints
+    it) makes of `before`; None when it does not apply."""
+    rows = [r for r in cut(diff) if r[:1] in " +-@\\" and not r.startswith(("--- ", "+++ "))]
+    for i, r in enumerate(rows):
+        if r.startswith("\\"):
+            rows[i - 1] = rows[i - 1][:-1]
+    old, new, at = cut(before), [], 0
+    for r in rows:
+        if r.startswith("@@"):
+            start, count = re.match(r"@@ -(\d+)(?:,(\d+))?", r).groups()
+            first = int(start) - (count != "0")
+            new += old[at:first]
+            at = first
+        elif r.startswith("+"):
+            new.append(r[1:])
+        elif r.startswith(("-", " ")) and at < len(old) and old[at] == r[1:]:
+            new += [r[1:]] if r[0] == " " else []
+            at += 1
+        elif not r.startswith("\\"):
+            return None
+    return "".join(new + old[at:])
 
 
 def written(*ports, win_ini=WIN_INI):
@@ -142,7 +228,7 @@ def national(acp, encoding, library, oem, kit, model, drivers, font, shown, repo
     expect = added(win_ini, *[port_section(p) for p in ports],
                    b"[Pscript TrueType Substitutions]\r\nArial=" + font.encode(encoding) + b"\r\n") if ports else None
     return Case(drive98(reg, win_ini, encoding=encoding), expect, report=report, kit=kit_ini, library=library,
-                shown=shown, kit_at=kit_at)
+                shown=shown, kit_at=kit_at, encoding=encoding)
 
 
 CYRILLIC_QUESTION = ["[pfmsetup] Печатный двор Кириллица ПС — установка шрифтов",
@@ -152,7 +238,14 @@ JAPANESE_QUESTION = ["[pfmsetup] 日本プリンタ ソフト表示キット フ
 
 CASES = {
     # The example drive and kit, as examples/run.sh runs them.
-    "example_drive": Case(example_drive(), example_sections, kit=os.path.join(REPO, "examples", "kit", "pfmsetup.ini")),
+    # The example's files are not on its drive: one line says so.
+    "example_drive": Case(example_drive(), example_sections, kit=os.path.join(REPO, "examples", "kit", "pfmsetup.ini"),
+                          err="6 of 6 soft-font files registered are not in C:\\WINDOWS\\SYSTEM"),
+    # A prefix adds its sections as Wine does, with no blank line before them.
+    "example_prefix": Case(example_prefix(), lambda before: before + b"".join(example_section_list((b"LPT1", b"FILE"))).replace(
+        b"C:\\WINDOWS\\SYSTEM", b"C:\\windows\\system32"),
+        kit=os.path.join(REPO, "examples", "kit", "pfmsetup.ini"), win_ini_path="drive_c/windows/win.ini",
+        err="6 of 6 soft-font files registered are not in C:\\windows\\system32", prefix=True),
     # Printers come in the order the file holds them, not sorted by name.
     "enumeration_order": Case(
         drive98(printers(("Zeta", "Kit PS", "LPT3:"), ("alpha", "Other PS", "LPT1:"), ("Mid", "Kit PS", "LPT2:"),
@@ -161,12 +254,13 @@ CASES = {
     # Names found whatever their letter case; win.ini keeps the name it has.
     "letter_case": Case(
         {"msdos.sys": MSDOS_SYS, "windows/system.dat": registry(VERSION_98SE + printers(("P", "Kit PS", "LPT1:"))),
-         "windows/win.ini": WIN_INI},
+         "windows/win.ini": WIN_INI, "windows/system/one_____.pfm": b"", "windows/system/two_____.pfm": b""},
         written("LPT1"), win_ini_path="windows/win.ini"),
     # MSDOS.SYS names the Windows folder and its spelling.
     "windir_named": Case(
         {"MSDOS.SYS": MSDOS_SYS.replace(b"C:\\WINDOWS", b"C:\\Win98"),
-         "WIN98/SYSTEM.DAT": registry(VERSION_98SE + printers(("P", "Kit PS", "LPT1:"))), "WIN98/WIN.INI": WIN_INI},
+         "WIN98/SYSTEM.DAT": registry(VERSION_98SE + printers(("P", "Kit PS", "LPT1:"))), "WIN98/WIN.INI": WIN_INI,
+         "WIN98/SYSTEM/ONE_____.PFM": b"", "WIN98/SYSTEM/TWO_____.PFM": b""},
         added(WIN_INI, port_section("LPT1", "C:\\Win98"), SUBSTITUTIONS), win_ini_path="WIN98/WIN.INI"),
     # Where MSDOS.SYS is absent, binary, too large or names no WinDir: C:\WINDOWS.
     "no_msdos_sys": Case(drive98(msdos=None), written("LPT1")),
@@ -256,6 +350,28 @@ CASES = {
     # The read-only attribute (a drive mounted on Linux shows it as a file
     # without write permission): the failure report, the file unchanged.
     "read_only_win_ini": Case(drive98(), report=FAILURE, modes={"WINDOWS/WIN.INI": 0o444}),
+    # One soft-font file of two missing; a file of the kit's name in the
+    # Windows folder is not the one registered.
+    "soft_font_missing": Case(drive98(extra={"WINDOWS/SYSTEM/TWO_____.PFM": None, "WINDOWS/TWO_____.PFM": b""}),
+                              written("LPT1"), err="1 of 2 soft-font files registered are not in C:\\WINDOWS\\SYSTEM"),
+    # A backup that cannot be kept: one line, the run goes on; nothing to undo.
+    "backup_folder_link": Case(drive98(), written("LPT1"), err="pfmsetup is a link, not a folder",
+                               state=lambda s: (os.makedirs(s), os.symlink("/tmp", s + "/pfmsetup")),
+                               undo_err="no run of it is kept"),
+    "backup_folder_file": Case(drive98(), written("LPT1"), err="pfmsetup is not a folder",
+                               state=lambda s: (os.makedirs(s), open(s + "/pfmsetup", "w").close()),
+                               undo_err="no run of it is kept"),
+    "state_home_relative": Case(drive98(), written("LPT1"), err="XDG_STATE_HOME (state) is not an absolute path",
+                                env={"XDG_STATE_HOME": "state"}, undo_err="is not an absolute path"),
+    "state_home_not_writable": Case(drive98(), written("LPT1"), err="/dev/null is not a folder",
+                                    env={"XDG_STATE_HOME": "/dev/null/state"}, undo_err="no run of it is kept"),
+    # Twelve runs kept before and a killed run's kept file: the last ten stay.
+    "last_ten_kept": Case(drive98(), written("LPT1"), state=lambda s: old_runs(s, 12), kept_runs=10),
+    # What --undo refuses: WIN.INI and the kept file stay as they are.
+    "kept_file_truncated": Case(drive98(), written("LPT1"), tamper=lambda work, _: truncate_kept(work),
+                                undo_err="was truncated or changed since the run kept it"),
+    "win_ini_changed_since": Case(drive98(), written("LPT1"), undo_err="changed since the run of",
+                                  tamper=lambda _, win_ini: open(win_ini, "ab").write(b"[Added]\r\n")),
 }
 
 
@@ -264,8 +380,11 @@ def make_drive(root, files, modes):
     for path, data in files.items():
         full = os.path.join(root, *path.split("/"))
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "wb") as f:
-            f.write(data)
+        if isinstance(data, Link):
+            os.symlink(data, full)
+        elif data is not None:
+            with open(full, "wb") as f:
+                f.write(data)
     for path, mode in modes.items():
         os.chmod(os.path.join(root, *path.split("/")), mode)
 
@@ -281,30 +400,41 @@ def run_case(program, name, work, libraries):
         f.write(c.kit if isinstance(c.kit, bytes) else open(c.kit, "rb").read() if c.kit else KIT)
     library = os.path.join(os.path.dirname(program), "pfmres.dll")
     if c.library:
-        # The program's own folder is searched first: a copy of it, with the
-        # case's library beside it.
+        # The kit's own texts, shown before those of the pfmres.dll beside
+        # the program, whose texts differ.
         library = os.path.join(libraries or "", c.library)
-        os.makedirs(os.path.join(work, "program"))
-        program = shutil.copy(program, os.path.join(work, "program"))
-        shutil.copy(library, os.path.join(work, "program", "pfmres.dll"))
     shutil.copy(library, os.path.join(kit, "pfmres.dll"))
     win_ini = os.path.join(drive, *c.win_ini_path.split("/"))
     before = open(win_ini, "rb").read() if os.path.isfile(win_ini) else None
     folder = os.path.dirname(win_ini)
     entries = set(os.listdir(folder)) if os.path.isdir(folder) else set()
-    snapshot = {p: open(os.path.join(drive, *p.split("/")), "rb").read() for p in c.files if p != c.win_ini_path}
+    snapshot = {p: open(os.path.join(drive, *p.split("/")), "rb").read() for p, data in c.files.items()
+                if p != c.win_ini_path and isinstance(data, bytes)}
 
     env = dict(os.environ)
-    env.pop("WINEPREFIX", None)
-    env.update({"WIN9X_DRIVE": os.path.join(work, c.drive) if c.drive else drive, "LC_ALL": "C.UTF-8",
-                "XDG_RUNTIME_DIR": work})
+    env.pop("WINEPREFIX" if not c.prefix else "WIN9X_DRIVE", None)
+    env.update({"WINEPREFIX" if c.prefix else "WIN9X_DRIVE": os.path.join(work, c.drive) if c.drive else drive,
+                "LC_ALL": "C.UTF-8", "XDG_RUNTIME_DIR": work, "XDG_STATE_HOME": os.path.join(work, "state")})
     env.update(c.env)
-    r = subprocess.run([program], input=b"ok\nok\n", cwd=kit, env=env, stdout=subprocess.PIPE,
-                       stderr=subprocess.PIPE, timeout=120)
-    out, err = r.stdout.decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")
+    if c.state:
+        c.state(os.path.join(work, "state"))
     problems = []
-    if r.returncode != 1:
-        problems.append("exit code %d, not 1" % r.returncode)
+
+    def run(*args):
+        r = subprocess.run([program] + list(args), input=b"ok\nok\n", cwd=kit, env=env, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=120)
+        return r.returncode, r.stdout.decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")
+
+    # The preview: 0 for the success report (a run that writes), nothing written.
+    expected = c.expect_win_ini(before) if callable(c.expect_win_ini) else c.expect_win_ini
+    preview_status, preview, _ = run("--dry-run")
+    if preview_status != (0 if expected not in (None, before) else 1):
+        problems.append("--dry-run ended with %d for the report %r" % (preview_status, c.report))
+    if (open(win_ini, "rb").read() if os.path.isfile(win_ini) else None) != before:
+        problems.append("--dry-run changed win.ini")
+    status, out, err = run()
+    if status != 1:
+        problems.append("exit code %d, not 1" % status)
     if c.report not in out:
         problems.append("the report %r was not shown" % c.report)
     lines = out.splitlines()
@@ -315,7 +445,6 @@ def run_case(program, name, work, libraries):
     if c.err is not None and not (len(err_lines) == 1 and c.err in err_lines[0] and "pfmsetup:" in err_lines[0]):
         problems.append("standard error is %r, not one line with %r" % (err_lines, c.err))
     after = open(win_ini, "rb").read() if os.path.isfile(win_ini) else None
-    expected = c.expect_win_ini(before) if callable(c.expect_win_ini) else c.expect_win_ini
     if expected is None:
         expected = before
     if after != expected:
@@ -326,12 +455,44 @@ def run_case(program, name, work, libraries):
     leftovers = sorted(set(os.listdir(folder)) - entries - {os.path.basename(win_ini)}) if os.path.isdir(folder) else []
     if leftovers:
         problems.append("files left in the Windows folder: %r" % leftovers)
+    # The run's record says what it wrote, as sha256sum hashes it.
+    records = [os.path.join(d, n) for d, _, names in os.walk(os.path.join(work, "state")) for n in names
+               if n.endswith(".record")]
+    if c.kept_runs:
+        names = sorted(os.listdir(os.path.dirname(records[0])))
+        if len(records) != c.kept_runs or len(names) != 2 * c.kept_runs or names[-1].startswith("2001"):
+            problems.append("the runs kept are %r" % names)
+    if after not in (None, before) and records and "written %d %s\n" % (
+            len(after), hashlib.sha256(after).hexdigest()) not in open(max(records)).read():
+        problems.append("the record %s is not of what the run wrote" % max(records))
+    problems += check_undo(c, lambda: open(win_ini, "rb").read() if os.path.isfile(win_ini) else None,
+                           lambda: c.tamper and c.tamper(work, win_ini), before, after, preview, run)
     if problems:
         print("case %s:\n  %s\n--- output\n%s--- error\n%s" % (name, "\n  ".join(problems), out, err))
         return 1
     shutil.rmtree(work, ignore_errors=True)
     print("case %s: passed" % name)
     return 0
+
+
+def check_undo(c, read, tamper, before, after, preview, run):
+    """The preview's diff is what the run wrote; --undo then puts back the
+    file as it was, or says in one line why not and changes nothing."""
+    problems = []
+    if after not in (None, before) and apply_diff((before or b"").decode(c.encoding), preview) != after.decode(c.encoding):
+        problems.append("the diff --dry-run printed is not what the run wrote:\n" + preview)
+    tamper()
+    now = read()
+    status, out, err = run("--undo")
+    undone = read()
+    lines = [line for line in err.splitlines() if line.strip()]
+    if c.undo_err is None and None not in (before, after) and after != before:
+        if status != 0 or undone != before or lines:
+            problems.append("--undo ended with %d, %r: win.ini is\n%r" % (status, lines, undone))
+    elif status != 1 or undone != now or len(lines) != 1 or (c.undo_err or "") not in lines[0]:
+        problems.append("--undo ended with %d, standard error %r, win.ini %s" %
+                        (status, lines, "unchanged" if undone == now else "changed"))
+    return problems
 
 
 def main():

@@ -125,13 +125,14 @@ def environment(work, image, extra=None):
     env = dict(os.environ)
     env.pop("WINEPREFIX", None)
     env.pop("WIN9X_PARTITION", None)
-    env.update({"WIN9X_DRIVE": image, "LC_ALL": "C.UTF-8", "XDG_RUNTIME_DIR": work})
+    env.update({"WIN9X_DRIVE": image, "LC_ALL": "C.UTF-8", "XDG_RUNTIME_DIR": work,
+                "XDG_STATE_HOME": os.path.join(work, "state")})
     env.update(extra or {})
     return env
 
 
-def run_program(kit, env, answers=b"ok\nok\n"):
-    r = subprocess.run([PROGRAM], input=answers, cwd=kit, env=env, stdout=subprocess.PIPE,
+def run_program(kit, env, answers=b"ok\nok\n", args=()):
+    r = subprocess.run([PROGRAM] + list(args), input=answers, cwd=kit, env=env, stdout=subprocess.PIPE,
                        stderr=subprocess.PIPE, timeout=300)
     return r.returncode, r.stdout.decode("utf-8", "replace"), r.stderr.decode("utf-8", "replace")
 
@@ -154,6 +155,7 @@ class ImageCase:
         self.damage = damage          # routine(image, offset, work) run on the made image
         self.untouched_volume = untouched_volume  # offset of another volume whose WIN.INI stays
         self.image_name, self.kit_name = image_name, kit_name  # paths below the work folder
+        self.encoding, self.undo_err = "latin-1", None
 
 
 def from_drive_case(name, **kw):
@@ -164,7 +166,8 @@ def from_drive_case(name, **kw):
 
 def example(expect=None, **kw):
     c = rd.CASES["example_drive"]
-    return ImageCase(c.files, expect or c.expect_win_ini, kit=c.kit, **kw)
+    fonts = {"WINDOWS/SYSTEM/" + f.decode(): b"PFM" for f in rd.EXAMPLE_FONTS}
+    return ImageCase(dict(c.files, **fonts), expect or c.expect_win_ini, kit=c.kit, **kw)
 
 
 def patch(image, at, data):
@@ -417,11 +420,17 @@ def run_image_case(name, work):
               if os.path.isfile(os.path.join(work, n)) and os.path.join(work, n) != image}
     files_before = {path: read_in_image(image, offset, path) for path in c.files if path != c.win_ini_path}
     attributes_before = attributes(image, offset, c.win_ini_path) if before is not None else "A"
+    before_run = read_in_image(image, offset, c.win_ini_path)
     other_before = read_in_image(image, other, c.win_ini_path) if second else None
     kit = write_kit(work, c.kit, c.kit_name)
-    env = {k: v.replace("{work}", work) for k, v in c.env.items()}
-    status, out, err = run_program(kit, environment(work, image, env))
+    env = environment(work, image, {k: v.replace("{work}", work) for k, v in c.env.items()})
     problems = []
+    # The preview first: the report's exit code, the image unchanged.
+    preview_status, preview, _ = run_program(kit, env, args=["--dry-run"])
+    if preview_status != (0 if c.report == SUCCESS else 1) or open(image, "rb").read() != snapshot:
+        problems.append("--dry-run ended with %d and %s the image" %
+                        (preview_status, "left" if open(image, "rb").read() == snapshot else "changed"))
+    status, out, err = run_program(kit, env)
     if status != 1:
         problems.append("exit code %d, not 1" % status)
     if c.report not in out:
@@ -460,6 +469,10 @@ def run_image_case(name, work):
             problems.append("%s beside the image changed" % n)
     if second and read_in_image(image, other, c.win_ini_path) != other_before:
         problems.append("the WIN.INI of the other partition changed")
+    # The undo puts back WIN.INI as it was; the diff was what the run wrote.
+    problems += rd.check_undo(c, lambda: read_in_image(image, offset, c.win_ini_path), lambda: None, before_run,
+                              read_in_image(image, offset, c.win_ini_path), preview,
+                              lambda *args: run_program(kit, env, args=args))
     return report(name, problems, out, err)
 
 
@@ -503,8 +516,16 @@ def check_after_kill(image, offset, size, work, old, new, what):
     """The next run (with a kit that writes nothing) repairs; WIN.INI is then
     the old or the new file, whole, and the volume clean."""
     kit = write_kit(os.path.join(work, "repair"), NO_PRINTER_KIT)
-    status, out, err = run_program(kit, environment(work, image))
     problems = []
+    # The preview says what the repair would do, and changes nothing (once
+    # an mtools child that outlived the kill has let the image go).
+    wait_for(lambda: not locked(image))
+    if "$$" in mtools("mdir", image, offset, "-b", "::/WINDOWS", check=False).stdout.decode():
+        snapshot = open(image, "rb").read()
+        _, out, err = run_program(kit, environment(work, image), args=["--dry-run"])
+        if "the run would first repair it" not in out or open(image, "rb").read() != snapshot:
+            problems.append("%s: --dry-run on the killed run's files: %r %r" % (what, out[-300:], err))
+    status, out, err = run_program(kit, environment(work, image))
     if FAILURE not in out:
         problems.append("%s: the repairing run did not end with the failure report: %s" % (what, err))
     problems += judge_volume(image, offset, size, (old, new), what + ", then repaired")
@@ -781,11 +802,12 @@ def in_use_test(work):
         if not wait_for(lambda: locked(image)):
             problems.append("QEMU took no lock on the image")
         snapshot = open(image, "rb").read()
-        status, out, err = run_program(kit, environment(work, image))
-        lines = [line for line in err.splitlines() if line.strip()]
-        if not (FAILURE in out and len(lines) == 1 and "the image is in use" in lines[0] and
-                "the image: the image" not in lines[0]):
-            problems.append("with QEMU running: %r %r" % (lines, out[-200:]))
+        for args in ((), ("--dry-run",), ("--undo",)):
+            status, out, err = run_program(kit, environment(work, image), args=args)
+            lines = [line for line in err.splitlines() if line.strip()]
+            if not (status == 1 and len(lines) == 1 and "the image is in use" in lines[0] and
+                    "the image: the image" not in lines[0] and (args or FAILURE in out)):
+                problems.append("%s with QEMU running: %r %r" % (args, lines, out[-200:]))
         if open(image, "rb").read() != snapshot:
             problems.append("the image changed while QEMU held it")
     finally:
@@ -814,7 +836,7 @@ def two_copies_test(work):
     """Two copies of the program, each with a kit of its own, on one image
     at once: the second waits for the first, and both land."""
     reg = rd.printers(("Office", "Kit PS", "LPT1:"), ("Lab", "Other PS", "LPT2:"))
-    files = rd.drive98(reg)
+    files = rd.drive98(reg, extra={"WINDOWS/SYSTEM/THREE___.PFM": b"PFM"})
     image, offset = make_image(work, files)
     size = volume_size(image, offset)
     kit_a = rd.KIT.replace(b"Model2=Other PS", b"Model2=Kit PS")

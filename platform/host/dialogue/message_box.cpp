@@ -283,10 +283,26 @@ int ShowAndAsk(LPCSTR text, LPCSTR caption, UINT style)
 
 }  // namespace
 
+host::PreviewBoxes &host::BoxesOfPreview()
+{
+    static PreviewBoxes boxes;
+    return boxes;
+}
+
 // A box that cannot be shown for want of memory fails to appear: 0, as
 // the platform's own box answers then.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style)
 {
     (void)owner;  // boxes on the terminal have no owner window to block
+    host::PreviewBoxes &preview = host::BoxesOfPreview();
+    if (preview.on) {
+        if ((style & 0xFu) == MB_OKCANCEL) {
+            preview.asked = true;
+        } else {
+            preview.reported = true;
+            preview.style = style;
+        }
+        return IDOK;
+    }
     return host::AnswerOnOutOfMemory(0, [&] { return ShowAndAsk(text, caption, style); });
 }

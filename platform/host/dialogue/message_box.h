@@ -52,4 +52,21 @@
 
 #include "platform/host/win32_api.h"
 
+#include <string>
+
+namespace host {
+
+// The boxes of a preview (pfmsetup --dry-run): none is shown. The box that
+// asks (OK and Cancel) is answered OK; the report that follows is kept
+// here, and answered OK.
+struct PreviewBoxes {
+    bool on = false;
+    bool asked = false;
+    bool reported = false;
+    UINT style = 0;  // the report's
+};
+PreviewBoxes &BoxesOfPreview();
+
+}  // namespace host
+
 #endif

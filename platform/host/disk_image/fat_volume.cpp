@@ -350,6 +350,36 @@ bool FatImageDrive::RepairListed(const std::string &folder, const std::vector<Dr
     return Step("mdel", {DosPath(old_path)}, {}, why);
 }
 
+std::string FatImageDrive::DescribeRepair(const std::vector<DriveEntry> &entries)
+{
+    const DriveEntry *target = Find(entries, kReplacedName);
+    bool has_new = Find(entries, kNewName), has_old = Find(entries, kOldName);
+    const std::string name = target ? target->name : std::string(kReplacedName);
+    const std::string new_name = kNewName, old_name = kOldName;
+    if (has_new && has_old && !target) return "renames " + new_name + " (the new file, whole) to " + name + " and deletes " + old_name;
+    if (has_new && has_old) return "deletes " + new_name + " and " + old_name + " and keeps " + name;
+    if (has_new) return "deletes " + new_name + " (a copy cut off by the kill) and keeps " + name;
+    if (has_old && !target) return "renames " + old_name + " back to " + name;
+    if (has_old) return "deletes " + old_name + " (the old file) and keeps " + name;
+    return {};
+}
+
+bool FatImageDrive::HasRoomFor(const std::string &name, std::size_t size, std::string *why, uint64_t *free_clusters,
+                               uint32_t *hint)
+{
+    // Room for the new file while the old one is kept, and for a folder
+    // that has to grow by a cluster to take the new name, counted in the
+    // FAT: FSInfo's count (mdir's figure) is a hint a crash leaves stale.
+    uint64_t needed = (size + cluster_bytes_ - 1) / cluster_bytes_ + 1, free = 0;
+    uint32_t stale = 0;
+    if (!CountFree(&free, &stale, why)) return false;
+    if (free_clusters) *free_clusters = free;
+    if (hint) *hint = stale;
+    if (free >= needed) return true;
+    return Fail(why, "has no room for the new " + name + " (" + std::to_string(size) + " bytes, " +
+                         std::to_string(free * cluster_bytes_) + " bytes free)");
+}
+
 bool FatImageDrive::MayReplace(const std::string &name, std::string *why) const
 {
     if (!SameName(name, kReplacedName)) return Fail(why, "only WIN.INI is replaced in a disk image, not " + name);
@@ -383,15 +413,9 @@ bool FatImageDrive::ReplaceListed(const std::string &path, const Listing &listed
         if (target->read_only) return Fail(why, Join(folder, target->name) + " has the read-only attribute");
         if (!target->chain_whole && !CheckChain(Join(folder, target->name), target->size, why)) return false;
     }
-    // Room for the new file while the old one is kept, and for a folder
-    // that has to grow by a cluster to take the new name, counted in the
-    // FAT: FSInfo's count (mdir's figure) is a hint a crash leaves stale.
-    uint64_t needed = (bytes.size() + cluster_bytes_ - 1) / cluster_bytes_ + 1, free = 0;
+    uint64_t free = 0;
     uint32_t hint = 0;
-    if (!CountFree(&free, &hint, why)) return false;
-    if (free < needed)
-        return Fail(why, "has no room for the new " + name + " (" + std::to_string(bytes.size()) + " bytes, " +
-                             std::to_string(free * cluster_bytes_) + " bytes free)");
+    if (!HasRoomFor(name, bytes.size(), why, &free, &hint)) return false;
     if (hint != 0xFFFFFFFF && hint != free && !MendFreeCountHint(free, why)) return false;
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     const std::string target_path = Join(folder, target ? target->name : name);

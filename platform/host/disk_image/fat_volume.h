@@ -91,6 +91,12 @@ public:
     // may have changed the folder since.
     bool ReplaceListed(const std::string &path, const Listing &listing, std::string_view bytes, std::string *why);
 
+    // Whether the volume has room for a new `name` of `size` bytes beside
+    // the old one, counted in its FAT; false with a reason. Gives the free
+    // clusters and FSInfo's count of them (0xFFFFFFFF: none kept).
+    bool HasRoomFor(const std::string &name, std::size_t size, std::string *why, uint64_t *free_clusters = nullptr,
+                    uint32_t *hint = nullptr);
+
     // Finishes or undoes what a killed Replace left in `folder`.
     bool Repair(const std::string &folder, std::string *why);
     // The same from `entries`, the folder's listing as List gave it;
@@ -107,6 +113,10 @@ public:
     // by signal 9 (Killed)"; empty while none has. Its answers were no
     // verdict on the volume, so a caller stops trusting what it read.
     const std::string &ChildDied() const { return died_; }
+    // What RepairListed would do with `entries`, written nowhere: "" when
+    // nothing, else a phrase ("renames WININI.$$N to WIN.INI and deletes
+    // WININI.$$O").
+    static std::string DescribeRepair(const std::vector<DriveEntry> &entries);
 
     // Whether the image file may be written (it has a write permission).
     bool Writable() const { return writable_; }

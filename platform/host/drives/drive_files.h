@@ -61,6 +61,15 @@ public:
     // next run's repair). False, with a reason where the drive has one, when
     // the old file stays.
     virtual bool Commit(const Contents &contents, std::string *why) = 0;
+    // Whether Commit of `size` bytes would be refused before it writes
+    // anything, as far as the drive can tell without writing (a preview);
+    // false with a reason.
+    virtual bool CouldCommit(std::size_t size, std::string *why)
+    {
+        (void)size;
+        (void)why;
+        return true;
+    }
 };
 
 class DriveFiles {

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -154,6 +156,24 @@ public:
         temp.placed = true;
         fsync(folder_fd_);
         return true;
+    }
+
+    // The room the new file needs beside the old one, and the file-size
+    // limit that writing it would meet.
+    bool CouldCommit(std::size_t size, std::string *why) override
+    {
+        struct statvfs fs;
+        struct rlimit limit;
+        if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && size > limit.rlim_cur) {
+            *why = "the new win.ini (" + std::to_string(size) + " bytes) is larger than the file-size limit";
+            return false;
+        }
+        if (fstatvfs(folder_fd_, &fs) != 0) return true;
+        unsigned long long free = static_cast<unsigned long long>(geteuid() == 0 ? fs.f_bfree : fs.f_bavail) * fs.f_frsize;
+        if (free >= size + fs.f_frsize) return true;
+        *why = "the disk of " + folder_ + " has no room for the new win.ini (" + std::to_string(size) + " bytes, " +
+               std::to_string(free) + " bytes free)";
+        return false;
     }
 
 private:

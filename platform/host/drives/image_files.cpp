@@ -70,6 +70,15 @@ public:
         return true;
     }
 
+    bool CouldCommit(std::size_t size, std::string *why) override
+    {
+        std::string folder, name, reason;
+        Split(inner_, &folder, &name);
+        if (files_.drive_.HasRoomFor(name, size, &reason)) return true;
+        *why = ImageFiles::AboutTheImage(reason);
+        return false;
+    }
+
 private:
     ImageFiles &files_;
     std::string inner_;
@@ -228,6 +237,12 @@ bool ImageFiles::ChildDied()
     if (!reported_ && on_child_died_) on_child_died_(AboutTheImage(Died()));
     reported_ = true;
     return true;
+}
+
+std::string ImageFiles::DescribeRepair(const std::string &folder)
+{
+    const FatImageDrive::Listing *listing = Listing(Inner(folder));
+    return listing ? FatImageDrive::DescribeRepair(listing->entries) : std::string();
 }
 
 bool ImageFiles::Repair(const std::string &folder, std::string *why)

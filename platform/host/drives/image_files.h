@@ -35,6 +35,8 @@ public:
 
     // Finishes or undoes a replacement that a killed run left in a folder.
     bool Repair(const std::string &folder, std::string *why);
+    // What Repair would do in `folder`, doing nothing ("" when nothing).
+    std::string DescribeRepair(const std::string &folder);
 
     // Called once, with the line's end ("the image cannot be read: mcopy,
     // reading ...), when an mtools child first dies (a kill, the time

@@ -18,6 +18,7 @@ std::unique_ptr<Installation> &Slot()
 }
 
 bool opening = false;
+bool preview = false;
 
 // The installation the environment names, as the process starts.
 std::unique_ptr<Installation> Open()
@@ -94,6 +95,16 @@ Installation &Installation::Current()
 Installation *Installation::IfOpen()
 {
     return opening ? nullptr : Slot().get();
+}
+
+void Installation::SetPreview(bool on)
+{
+    preview = on;
+}
+
+bool Installation::Preview()
+{
+    return preview;
 }
 
 bool Installation::Opening()

@@ -107,6 +107,16 @@ public:
     // The version the installation answers, as GetVersionExA fills it.
     virtual bool Version(OSVERSIONINFOA *info) = 0;
 
+    // A preview (pfmsetup --dry-run), chosen before the installation is
+    // opened: the installation is opened and locked as for a run, but
+    // nothing is written, neither win.ini nor a repair of what a killed run
+    // left; what the repair would do is told by PendingRepair().
+    static void SetPreview(bool preview);
+    static bool Preview();
+    // What the repair of a killed run's replacement would do, in a
+    // preview; "" when there is nothing to repair.
+    const std::string &PendingRepair() const { return pending_repair_; }
+
     // Says once, on standard error, that the installation cannot be used,
     // naming its path and why. Later calls stay silent.
     void ReportUnusable(const char *why);
@@ -123,6 +133,7 @@ protected:
     // Marks the installation unusable with a line of its own (one that
     // names what is missing on the host, not in the installation).
     void SetUnusableLine(const std::string &line);
+    void SetPendingRepair(std::string what) { pending_repair_ = std::move(what); }
 
 private:
     InstallationKind kind_;
@@ -134,6 +145,7 @@ private:
     std::string windows_directory_;
     std::string system_directory_;
     std::string system_profile_name_;
+    std::string pending_repair_;
     const CodePage *code_page_ = &CodePage::ForNumber(1252);
     // Destroyed in reverse order: the pending win.ini is written out while
     // the caches it tells of a new file are still there.

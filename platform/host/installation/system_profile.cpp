@@ -1,10 +1,14 @@
 #include "platform/host/installation/system_profile.h"
 
 #include "platform/host/base/held_signals.h"
+#include "platform/host/base/sha256.h"
+#include "platform/host/installation/backups.h"
 #include "platform/host/text/code_page.h"
 #include "platform/host/installation/out_of_memory.h"
 #include "platform/host/installation/windows_paths.h"
 #include "platform/host/installation/installation.h"
+
+#include <strings.h>
 
 #include <cstdio>
 #include <cstring>
@@ -29,6 +33,17 @@ long CheckedKeyLength(const char *key)
     const char *p = key;
     while (*p && IsProfileSpace(static_cast<unsigned char>(*p))) ++p;
     return *p == '[' ? -1 : length;
+}
+
+const char kPortSection[] = "PostScript,";
+
+// A key "softfont" and a number, as a kit's fonts are registered.
+bool IsSoftFontKey(const char *key)
+{
+    if (strncasecmp(key, "softfont", 8) != 0 || !key[8]) return false;
+    for (const char *p = key + 8; *p; ++p)
+        if (*p < '0' || *p > '9') return false;
+    return true;
 }
 
 }  // namespace
@@ -72,15 +87,18 @@ bool SystemProfile::Begin()
     const bool through_links = installation_.Kind() == InstallationKind::kWinePrefix;
     std::unique_ptr<FileReplacement> taken = FilesOf(*path).BeginReplace(*path, through_links, &bytes, &existed, &why);
     if (!taken) {
+        refused_ = true;
         if (!why.empty()) installation_.ReportUnusable(why.c_str());
         return false;
     }
+    std::string before = bytes;
     auto document = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
     document->FollowDialect(dialect_);
     path_ = std::move(*path);
     folder_ = path_.substr(0, path_.rfind('/'));
     taken_ = std::move(taken);
     existed_ = existed;
+    before_ = std::move(before);
     document_ = std::move(document);
     held_ = true;
     ++hold_generation_;
@@ -103,6 +121,10 @@ bool SystemProfile::Write(const char *section, const char *key, const char *valu
     long value_length = value ? CheckedLength(value, "\r\n") : 0;
     if (section_length < 0 || key_length < 0 || value_length < 0) return false;
     if (!Begin()) return false;
+    if (strncasecmp(section, kPortSection, sizeof kPortSection - 1) == 0) {
+        if (!key) registered_.ports.emplace_back(section + sizeof kPortSection - 1);
+        else if (value && registered_.ports.size() == 1 && IsSoftFontKey(key)) registered_.soft_fonts.emplace_back(value);
+    }
     std::string_view section_text(section, static_cast<std::size_t>(section_length));
     if (!key) {
         dirty_ = document_->DeleteSection(section_text) || dirty_;
@@ -125,7 +147,7 @@ bool SystemProfile::FitsLimit() const
     if (size <= dialect_.largest_file) return true;
     // The system would read part of it and lose what follows (a printer's
     // fonts, [devices] itself): better the file as it was, and a word why.
-    Installation &installation = Installation::Current();
+    const Installation &installation = installation_;
     std::fprintf(stderr,
                  "pfmsetup: %s of the Windows installation at %s would be %zu bytes, more than the %zu bytes "
                  "that Windows 95/98/Me reads of it; it was left as it was\n",
@@ -136,21 +158,45 @@ bool SystemProfile::FitsLimit() const
 bool SystemProfile::WriteOut()
 {
     if (!FitsLimit()) return false;
-    std::string why;
+    Installation &installation = installation_;
+    std::string name = installation.WindowsDirectory() + "\\" + path_.substr(path_.rfind('/') + 1);
+    auto contents = [this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); };
+    if (Installation::Preview()) {
+        std::string after;
+        contents([&](std::string_view piece) { after.append(piece); });
+        std::string why;
+        if (!taken_->CouldCommit(after.size(), &why)) {
+            if (!why.empty()) installation.ReportUnusable(why.c_str());
+            return false;
+        }
+        replaced_ = Replacement{name, before_, std::move(after)};
+        return true;
+    }
+    Sha256 hash;
+    uint64_t length = 0;
+    contents([&](std::string_view piece) {
+        hash.Add(piece);
+        length += piece.size();
+    });
+    std::string why, backup_why;
+    std::unique_ptr<PendingBackup> backup =
+        PendingBackup::Keep(installation, name, before_, existed_, ContentDigest{length, hash.Hex()}, &backup_why);
+    if (!backup) std::fprintf(stderr, "pfmsetup: no backup of %s was kept: %s\n", name.c_str(), backup_why.c_str());
     bool ok;
     {
         // Ctrl-C and the like take effect once win.ini is whole again: on
         // a disk image the replacement takes four steps, and one cut
         // between them leaves no WIN.INI until the next run repairs it.
         EndingSignalsHeld held;
-        ok = taken_->Commit(
-            [this](const std::function<void(std::string_view)> &sink) { document_->SerializeTo(sink); }, &why);
+        ok = taken_->Commit(contents, &why);
     }
     if (!ok) {
-        if (!why.empty()) installation_.ReportUnusable(why.c_str());
+        if (!why.empty()) installation.ReportUnusable(why.c_str());
         return false;
     }
+    if (backup) backup->Confirm();
     profiles_.Forget(path_);
+    replaced_ = Replacement{name, std::move(before_), std::string()};
     return true;
 }
 
@@ -161,11 +207,13 @@ void SystemProfile::Release()
     ++hold_generation_;
     dirty_ = false;
     document_.reset();
+    before_.clear();
 }
 
 void SystemProfile::Abandon() noexcept
 {
     Release();
+    registered_ = Registration();
     lost_ = true;
 }
 

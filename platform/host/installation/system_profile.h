@@ -10,6 +10,12 @@
 // is flushed then. A crash at any point leaves either the old file or the
 // new one, whole (in an image, after the next run's repair).
 //
+// Before the copy replaces win.ini, the file it replaces is kept on the
+// host with what is about to be written (backups.h); a backup that cannot
+// be kept is said in one line on standard error, and the write goes on. In
+// a preview (Installation::Preview) the flush writes nothing and keeps
+// what it would have written instead (Previewed).
+//
 // When memory runs out in any host operation, the copy is abandoned: the
 // run's writes until the next flush are refused and that flush fails, so
 // win.ini never gets part of a run that could not hold its data.
@@ -24,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -61,6 +68,29 @@ public:
     // process holds it, else null (the file on disk is then current).
     const ProfileDocument *Pending(const std::string &unix_path) const;
 
+    // The last flush that replaced win.ini, or in a preview would have:
+    // the file's name as Windows names it (with the name the file has), its
+    // bytes before, and in a preview the bytes it would have written.
+    struct Replacement {
+        std::string name;
+        std::string before;
+        std::string after;
+    };
+    const std::optional<Replacement> &Replaced() const { return replaced_; }
+    // The kit's registration as the writes showed it: the [PostScript,PORT]
+    // sections written, and the soft-font files registered in the first of
+    // them (Windows paths; every port gets the same). Dropped when memory
+    // runs out, with the copy.
+    struct Registration {
+        std::vector<std::string> ports;
+        std::vector<std::string> soft_fonts;
+    };
+    const Registration &Registered() const { return registered_; }
+
+    // Whether win.ini could not be taken for writing (read-only, or a
+    // reason said on standard error) since the process started.
+    bool Refused() const { return refused_; }
+
     // Changes whenever the copy is taken or let go: an answer of Pending
     // stays right while this stays the same.
     unsigned long HoldGeneration() const { return hold_generation_; }
@@ -84,7 +114,11 @@ private:
     std::string path_;
     std::string folder_;
     bool existed_ = false;
+    std::string before_;  // the file as it was taken
     std::unique_ptr<ProfileDocument> document_;
+    std::optional<Replacement> replaced_;
+    bool refused_ = false;
+    Registration registered_;
 };
 
 }  // namespace host

@@ -105,8 +105,10 @@ private:
 
         Win9xWindowsFolder windows;
         if (!FindLayout(*files_, kImageRoot, &windows, letter, named)) return;
-        // Before anything reads the Windows folder's files.
-        if (!files_->Repair(windows.path, &why)) return SetUnusable(why.c_str());
+        // Before anything reads the Windows folder's files; a preview only
+        // tells what the repair would do.
+        if (Preview()) SetPendingRepair(files_->DescribeRepair(windows.path));
+        else if (!files_->Repair(windows.path, &why)) return SetUnusable(why.c_str());
         ReadRegistry(*files_, windows);
     }
 

@@ -120,8 +120,12 @@ namespace {
 std::vector<std::string> LibrarySearchFolders(const Installation &installation)
 {
     std::vector<std::string> folders;
-    if (auto f = ProgramFolder()) folders.push_back(*f);
+    // The kit's folder, where the program is started, before the program's
+    // own: on Windows the program lies in the kit's folder, so the kit's
+    // own pfmres.dll is found first; the copy beside the installed program
+    // serves kits that have none.
     if (auto f = CurrentFolder()) folders.push_back(*f);
+    if (auto f = ProgramFolder()) folders.push_back(*f);
     if (auto f = UnixPathOf(installation, installation.SystemDirectory())) folders.push_back(*f);
     if (auto f = UnixPathOf(installation, installation.WindowsDirectory())) folders.push_back(*f);
     for (std::string &f : PathFolders(installation, RegistryPath())) folders.push_back(std::move(f));

@@ -1,5 +1,5 @@
 // Where the platform's library search finds a library that is named
-// without a folder: the program's folder, the current folder, the system
+// without a folder: the current folder (the kit's), the program's folder, the system
 // folder, the Windows folder, then each folder of the PATH that the
 // installation keeps in its registry.
 #ifndef PFMSETUP_PLATFORM_HOST_LIBRARIES_LIBRARY_SEARCH_H

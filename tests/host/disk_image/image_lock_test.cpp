@@ -97,7 +97,7 @@ std::vector<std::string> QemuArgv(const std::string &image)
 
 TEST(ImageLock, QemuRefusesAnImageTheProgramHolds)
 {
-    if (!HaveQemu()) GTEST_SKIP() << "qemu-system-i386 is not installed (scripts/install-deps.sh image)";
+    if (!HaveQemu()) GTEST_SKIP() << "qemu-system-i386 is not installed (scripts/install-deps.sh image-tests)";
     pfmtest::ScratchDir dir;
     std::string image = dir.Path("disk.img");
     pfmtest::MakeVolume(image, 1440, 12);
@@ -115,7 +115,7 @@ TEST(ImageLock, QemuRefusesAnImageTheProgramHolds)
 
 TEST(ImageLock, ProgramRefusesAnImageQemuHolds)
 {
-    if (!HaveQemu()) GTEST_SKIP() << "qemu-system-i386 is not installed (scripts/install-deps.sh image)";
+    if (!HaveQemu()) GTEST_SKIP() << "qemu-system-i386 is not installed (scripts/install-deps.sh image-tests)";
     pfmtest::ScratchDir dir;
     std::string image = dir.Path("disk.img");
     pfmtest::MakeVolume(image, 1440, 12);

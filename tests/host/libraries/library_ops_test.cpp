@@ -3,7 +3,7 @@
 // and the texts read from the libraries found.
 //
 // This test program is built beside pfmres.dll, so the program's folder,
-// the first one searched, holds the real library.
+// searched right after the current one (the kit's), holds the real library.
 #include "platform/host/libraries/library_search.h"
 #include "platform/host/installation/installation.h"
 #include "platform/host/installation/windows_paths.h"
@@ -103,9 +103,11 @@ TEST_F(LibraryOps, LoadsTheBuiltLibraryFromTheProgramsFolderByAnyCase)
 
 TEST_F(LibraryOps, SearchesTheFoldersInTheirOrder)
 {
-    // The program's folder before the current one: a pfmres.dll in the
-    // current folder is not the one loaded.
+    // The current folder (the kit's) before the program's: a pfmres.dll
+    // in the kit is the one loaded, not the one beside this program.
     WriteFile(tmp.kit + "/PFMRES.DLL", TaggedLibrary("kit "));
+    EXPECT_EQ(Loaded("pfmres.dll"), "kit ");
+    std::remove((tmp.kit + "/PFMRES.DLL").c_str());
     EXPECT_EQ(Loaded("pfmres.dll"), "");
 
     // Then the current folder, the system folder, the Windows folder and
