@@ -935,10 +935,12 @@ int main(int argc, char **argv)
             ->Iterations(IterationsFor(s));
     }
     {
-        // The installation on a disk image, beside copying its result in.
+        // The installation on a disk image, beside copying its result in:
+        // the largest kit whose WIN.INI Windows 95/98/Me still reads whole
+        // (64 KB) on 8 ports; a larger one is refused before it is written.
         Scenario s;
         s.group = "image";
-        s.fonts = g_options.quick ? 1000 : 65534;
+        s.fonts = g_options.quick ? 100 : 150;
         s.ports = 8;
         s.name = "image/F:" + std::to_string(s.fonts) + "/P:8/FAT32";
         benchmark::RegisterBenchmark(s.name.c_str(), BM_Image, s)

@@ -324,7 +324,7 @@ const char kInstalledWinIni[] =
     "[Pscript TrueType Substitutions]\r\n"
     "Arial=Helvetica\r\n";
 
-// The boxes of the plain test library (program_resources/plain.rc) for the
+// The boxes of the plain test library (resources/plain.rc) for the
 // maker "Maker" and the kit "Kit".
 const char kPlainCaption[] = "Maker - Kit setup";
 const std::string kPlainQuestion =
@@ -652,7 +652,7 @@ TEST_F(ProgramRun, LibraryWithoutCaptionGivesAnEmptyCaption)
 
 TEST_F(ProgramRun, HostileTextsAreShownAsWrittenAndCut)
 {
-    // program_resources/hostile.rc.in: conversions the program never
+    // resources/hostile.rc.in: conversions the program never
     // passes arguments for, and texts longer than their room.
     std::string program = CopyProgram(HOSTILE_STRINGS_DLL);
     const std::string longKit(255, 'K');
