@@ -38,8 +38,9 @@ void SaySoftFontFiles(Installation &installation)
     std::set<std::string> present;
     std::vector<std::string> names;
     std::optional<std::string> system = UnixPathOf(installation.SystemDirectory());
-    if (system && FilesOf(*system).List(*system, &names))
-        for (const std::string &name : names) present.insert(Upper(name));
+    // A folder that cannot be listed tells nothing of the files in it.
+    if (!system || !FilesOf(*system).List(*system, &names)) return;
+    for (const std::string &name : names) present.insert(Upper(name));
     std::size_t missing = 0;
     for (const std::string &font : fonts) {
         std::string_view name = std::string_view(font).substr(std::min(font.size(), folder.size()));

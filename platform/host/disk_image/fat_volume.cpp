@@ -452,7 +452,12 @@ bool FatImageDrive::AfterFailedStep(const std::string &folder, const std::string
     }
     std::string read_why;
     if (Read(target_path, &now, &read_why)) {
-        if (now == bytes) return true;
+        if (now == bytes) {
+            // The dead child had done its work, and what was read since
+            // came from children that lived: nothing is left to distrust.
+            died_.clear();
+            return true;
+        }
         *why = "WIN.INI was left as it was: " + step_why;
     } else {
         *why = step_why + "; then " + read_why;

@@ -67,6 +67,7 @@ public:
             return false;
         }
         files_.contents_[Key(inner_)] = std::move(bytes);
+        files_.replaced_ = true;
         return true;
     }
 
@@ -228,7 +229,10 @@ std::unique_ptr<FileReplacement> ImageFiles::BeginReplace(const std::string &pat
 
 std::string ImageFiles::Died() const
 {
-    return "cannot be read: " + drive_.ChildDied() + "; nothing was written";
+    // A child that dies after WIN.INI was replaced (a later listing) must
+    // not make the report say that nothing was.
+    return "cannot be read: " + drive_.ChildDied() +
+           (replaced_ ? "; WIN.INI had already been replaced, whole" : "; nothing was written");
 }
 
 bool ImageFiles::ChildDied()

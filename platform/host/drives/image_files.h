@@ -67,6 +67,7 @@ private:
     std::map<std::string, std::string> contents_;
     std::function<void(const std::string &)> on_child_died_;
     bool reported_ = false;
+    bool replaced_ = false;  // a file was replaced whole in this run
     long long generation_ = 1;  // moves on whenever this process changes a file
 };
 
