@@ -30,9 +30,9 @@ cp -a examples/kit "$work/kit"
 run() {
   local status=0
   if [ -t 0 ]; then
-    (cd "$work/kit" && env XDG_STATE_HOME="$work/state" "$@" "$repo/build/host/pfmsetup") || status=$?
+    (cd "$work/kit" && env "$@" XDG_STATE_HOME="$work/state" "$repo/build/host/pfmsetup") || status=$?
   else
-    (cd "$work/kit" && printf 'ok\nok\n' | env XDG_STATE_HOME="$work/state" "$@" "$repo/build/host/pfmsetup") || status=$?
+    (cd "$work/kit" && printf 'ok\nok\n' | env "$@" XDG_STATE_HOME="$work/state" "$repo/build/host/pfmsetup") || status=$?
   fi
   echo
   echo "pfmsetup ended with exit code $status."
