@@ -38,8 +38,11 @@ void SaySoftFontFiles(Installation &installation)
     std::set<std::string> present;
     std::vector<std::string> names;
     std::optional<std::string> system = UnixPathOf(installation.SystemDirectory());
-    // A folder that cannot be listed tells nothing of the files in it.
-    if (!system || !FilesOf(*system).List(*system, &names)) return;
+    if (!system) return;
+    // A folder that is not there holds none of them; one that is there, or
+    // a drive that could not be read, tells nothing when it cannot be listed.
+    DriveFiles &files = FilesOf(*system);
+    if (!files.List(*system, &names) && (files.IsFolder(*system) || !files.Trouble().empty())) return;
     for (const std::string &name : names) present.insert(Upper(name));
     std::size_t missing = 0;
     for (const std::string &font : fonts) {

@@ -97,6 +97,9 @@ std::string ImageFiles::AboutTheImage(const std::string &reason)
 
 std::string ImageFiles::Trouble() const
 {
+    // A child that died read nothing that can be trusted, the folders it
+    // listed included.
+    if (!drive_.ChildDied().empty()) return AboutTheImage(Died());
     return drive_.Trouble().empty() ? std::string() : AboutTheImage(drive_.Trouble());
 }
 
