@@ -699,7 +699,10 @@ def record_writes(work, pristine, kit):
     subprocess.run(["gcc", "-shared", "-fPIC", "-O1", "-o", library, source, "-ldl"], check=True)
     image, log = os.path.join(work, "recorded.img"), os.path.join(work, "writes.log")
     shutil.copy(pristine, image)
-    env = environment(work, image, {"LD_PRELOAD": library, "CRASH_LOG": log,
+    # The recorder is preloaded into the program too; a sanitizer build of
+    # the program is told that it need not come first.
+    asan = ":".join(filter(None, [os.environ.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
+    env = environment(work, image, {"LD_PRELOAD": library, "CRASH_LOG": log, "ASAN_OPTIONS": asan,
                                     "CRASH_IMAGE_INO": str(os.stat(image).st_ino)})
     status, out, err = run_program(kit, env)
     if SUCCESS not in out:
