@@ -47,7 +47,7 @@ OpenProfile OpenForRead(const char *file)
             open.document = pending;
             break;
         }
-        open.document = installation.Profiles().Load(*path);
+        open.document = installation.Profiles().Load(*path, installation.Texts());
     }
     return open;
 }

@@ -5,6 +5,12 @@
 // FoldAsciiCopy(t) is t with FoldAscii applied to each byte. Only 'A'..'Z'
 // fold: bytes of 0x80 and above (the code page's own letters) never do.
 //
+// In a double-byte code page a lead byte takes the next byte with it, and
+// that second byte is half of one character, never a letter: ア (83 41) and
+// ャ (83 61) are two names. SameNameNoCase(a, b, lead) and FoldNameInto
+// follow that rule, with the lead bytes of the names' code page
+// (LeadBytes); with none, they are the functions above.
+//
 // A name is read as 64-bit words (four-byte quarters for names of four to
 // seven bytes), and the capitals of a word are found with carries instead
 // of a test per byte: the key index compares names on every read and
@@ -20,6 +26,22 @@
 
 namespace host {
 
+class CodePage;
+
+// The lead bytes of the code page a profile's names are written in; none
+// for a single-byte code page. Lead bytes are never ASCII.
+class LeadBytes {
+public:
+    LeadBytes() = default;
+    explicit LeadBytes(const CodePage &code_page);
+    bool Any() const { return any_; }
+    bool Has(unsigned char c) const { return (bits_[c >> 6] >> (c & 63)) & 1; }
+
+private:
+    uint64_t bits_[4] = {};
+    bool any_ = false;
+};
+
 // The rule, one byte at a time.
 inline unsigned char FoldAscii(unsigned char c)
 {
@@ -29,6 +51,8 @@ inline unsigned char FoldAscii(unsigned char c)
 std::string FoldAsciiCopy(std::string_view text);
 // The same into `out`, whose room is kept between calls.
 void FoldAsciiInto(std::string_view text, std::string &out);
+// The same, leaving the second byte of each double-byte character as it is.
+void FoldNameInto(std::string_view text, std::string &out, const LeadBytes &lead);
 
 namespace ascii_fold {
 
@@ -92,6 +116,17 @@ inline bool SameNameNoCase(std::string_view a, std::string_view b)
         if (FoldedWord(a.data() + i) != FoldedWord(b.data() + i)) return false;
     }
     return true;
+}
+
+namespace ascii_fold {
+// For names that agree without ASCII case: whether every second byte of a
+// double-byte character agrees as it is.
+bool SameSecondBytes(std::string_view a, std::string_view b, const LeadBytes &lead);
+}  // namespace ascii_fold
+
+inline bool SameNameNoCase(std::string_view a, std::string_view b, const LeadBytes &lead)
+{
+    return SameNameNoCase(a, b) && (!lead.Any() || ascii_fold::SameSecondBytes(a, b, lead));
 }
 
 }  // namespace host

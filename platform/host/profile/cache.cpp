@@ -16,7 +16,7 @@ long long CoarseTick()
 
 }  // namespace
 
-const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
+const ProfileDocument *ProfileCache::Load(const std::string &unix_path, const CodePage &names)
 {
     // The installation reads the kit once for every soft font of every
     // port; looking at the disk each time would cost a system call per
@@ -31,7 +31,7 @@ const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
         auto it = entries_.find(unix_path);
         if (it != entries_.end()) entry = &it->second;
     }
-    if (entry && entry->checked_tick == tick) return entry->document.get();
+    if (entry && entry->checked_tick == tick && entry->code_page == names.Number()) return entry->document.get();
 
     last_ = nullptr;
     DriveFiles &files = FilesOf(unix_path);
@@ -40,7 +40,7 @@ const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
         entries_.erase(unix_path);
         return nullptr;
     }
-    if (!entry || !(entry->stamp == stamp)) {
+    if (!entry || !(entry->stamp == stamp) || entry->code_page != names.Number()) {
         std::string bytes;
         if (!files.Read(unix_path, &bytes, &stamp)) {
             entries_.erase(unix_path);
@@ -48,9 +48,10 @@ const ProfileDocument *ProfileCache::Load(const std::string &unix_path)
         }
         // Parsed before the entry changes: a parse that runs out of memory
         // leaves the entry as it was, to be parsed again next time.
-        auto document = std::make_unique<const ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes)));
+        auto document = std::make_unique<const ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes), LeadBytes(names)));
         entry = &entries_[unix_path];
         entry->stamp = stamp;
+        entry->code_page = names.Number();
         entry->document = std::move(document);
     }
     entry->checked_tick = tick;

@@ -7,6 +7,7 @@
 
 #include "platform/host/drives/drive_files.h"
 #include "platform/host/profile/document.h"
+#include "platform/host/text/code_page.h"
 
 #include <memory>
 #include <string>
@@ -18,9 +19,10 @@ namespace host {
 // installation and gone with it.
 class ProfileCache {
 public:
-    // The profile in a file, or null when the file cannot be read (the reads
-    // then answer as for a missing file). It stays valid until the next call.
-    const ProfileDocument *Load(const std::string &unix_path);
+    // The profile in a file, its names read in the code page `names`, or
+    // null when the file cannot be read (the reads then answer as for a
+    // missing file). It stays valid until the next call.
+    const ProfileDocument *Load(const std::string &unix_path, const CodePage &names);
 
     // Drops the cached profile of one file (which this process has just
     // replaced).
@@ -29,6 +31,7 @@ public:
 private:
     struct Entry {
         FileStamp stamp;
+        unsigned code_page = 0;  // the code page of its names
         long long checked_tick = -1;  // the coarse clock when the file was last looked at
         std::unique_ptr<const ProfileDocument> document;
     };

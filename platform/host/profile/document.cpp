@@ -19,7 +19,9 @@
 // The rules, each stated once below:
 // - Names (of sections and keys) are trimmed of profile white space and
 //   compared without the case of ASCII letters only: the platform keeps
-//   "\xC4rger" and "\xE4rger" apart. A NUL in a name or value ends it.
+//   "\xC4rger" and "\xE4rger" apart, and in a double-byte code page
+//   "\x83\x41" and "\x83\x61" (the second byte of a character is no
+//   letter). A NUL in a name or value ends it.
 // - The first section of a name is the one read; the first line of a name
 //   in it is the key read. The lines before the first header form the
 //   section "", which has no name to list.
@@ -52,34 +54,38 @@ uint32_t UpToNul(std::string_view text, uint32_t begin, uint32_t length)
 
 }  // namespace
 
-ProfileDocument::ProfileDocument()
+ProfileDocument::ProfileDocument(const LeadBytes &names) : names_(names), section_index_(names)
 {
     // The lines before the first header form a section without a name.
     sections_.emplace_back();
     section_index_.Add(std::string_view(), 0);
 }
 
-ProfileDocument ProfileDocument::Parse(std::string_view bytes)
+ProfileDocument ProfileDocument::Parse(std::string_view bytes, const LeadBytes &names)
 {
-    return ParseOwned(std::string(bytes));
+    return ParseOwned(std::string(bytes), names);
 }
 
-ProfileDocument ProfileDocument::ParseOwned(std::string &&file)
+ProfileDocument ProfileDocument::ParseOwned(std::string &&file, const LeadBytes &names)
 {
-    ProfileDocument doc;
     std::string_view bytes = file;
     const unsigned char *b = reinterpret_cast<const unsigned char *>(bytes.data());
     std::size_t n = bytes.size();
+    ProfileEncoding encoding = ProfileEncoding::Ansi;
+    std::size_t bom = 0;
     if (n >= 3 && b[0] == 0xEF && b[1] == 0xBB && b[2] == 0xBF) {
-        doc.encoding_ = ProfileEncoding::Utf8;
-        doc.bom_.assign(bytes.substr(0, 3));
+        encoding = ProfileEncoding::Utf8;
+        bom = 3;
     } else if (n >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
-        doc.encoding_ = ProfileEncoding::Utf16Le;
-        doc.bom_.assign(bytes.substr(0, 2));
+        encoding = ProfileEncoding::Utf16Le;
+        bom = 2;
     } else if (n >= 2 && b[0] == 0xFE && b[1] == 0xFF) {
-        doc.encoding_ = ProfileEncoding::Utf16Be;
-        doc.bom_.assign(bytes.substr(0, 2));
+        encoding = ProfileEncoding::Utf16Be;
+        bom = 2;
     }
+    ProfileDocument doc(encoding == ProfileEncoding::Ansi ? names : LeadBytes());
+    doc.encoding_ = encoding;
+    doc.bom_.assign(bytes.substr(0, bom));
 
     if (doc.encoding_ == ProfileEncoding::Ansi) {
         // The file's bytes are the lines' texts, taken over as they are.
@@ -150,7 +156,7 @@ void ProfileDocument::PlaceLine(const Line &line)
     }
     Section &s = sections_.back();
     s.lines.push_back(line);
-    if (line.kind != Line::kBlank) s.keys.Add(s.lines, arena_, static_cast<uint32_t>(s.lines.size() - 1));
+    if (line.kind != Line::kBlank) s.keys.Add(s.lines, arena_, names_, static_cast<uint32_t>(s.lines.size() - 1));
 }
 
 void ProfileDocument::Classify(Line &line) const
@@ -228,7 +234,7 @@ bool ProfileDocument::FindKey(std::string_view section, std::string_view key, Ke
     if (!s) return false;
     key = TrimProfileSpace(key);
     if (key.empty()) return false;  // the platform finds no key by an empty name
-    long n = s->keys.Find(s->lines, arena_, key);
+    long n = s->keys.Find(s->lines, arena_, names_, key);
     if (n < 0) return false;
     const Line &l = s->lines[static_cast<std::size_t>(n)];
     out->key = KeyOf(l);
@@ -372,7 +378,7 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
     if (!s) s = AddSection(section);
 
     uint32_t hash = 0;
-    long found = s->keys.Find(s->lines, arena_, key, &hash);
+    long found = s->keys.Find(s->lines, arena_, names_, key, &hash);
     if (found >= 0) {
         Line &l = s->lines[static_cast<std::size_t>(found)];
         if (l.kind == Line::kEntry && ValueOf(l) == value) return;  // no change needed
@@ -401,7 +407,7 @@ void ProfileDocument::SetValue(std::string_view section, std::string_view key, s
                                         : *s->lines.emplace(s->lines.begin() + static_cast<long>(at));
     fresh.end = Line::kEndCrLf;
     SetEntryText(fresh, key, value, false);
-    s->keys.Add(s->lines, arena_, static_cast<uint32_t>(at), hash);
+    s->keys.Add(s->lines, arena_, names_, static_cast<uint32_t>(at), hash);
 }
 
 bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key)
@@ -411,7 +417,7 @@ bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key)
     if (!named) return false;
     for (uint32_t si : *named) {
         Section &s = sections_[si];
-        long found = s.keys.FindRememberingAbsent(s.lines, arena_, key);
+        long found = s.keys.FindRememberingAbsent(s.lines, arena_, names_, key);
         if (found < 0) continue;
         uint32_t n = static_cast<uint32_t>(found);
         s.keys.Remove(s.lines, arena_, n);
@@ -419,8 +425,8 @@ bool ProfileDocument::DeleteKey(std::string_view section, std::string_view key)
         // A later line of the same name is found from now on.
         for (uint32_t k = n + 1; k < s.lines.size(); ++k) {
             const Line &l = s.lines[k];
-            if (!l.dead && l.kind != Line::kBlank && SameNameNoCase(KeyOf(l), key)) {
-                s.keys.Add(s.lines, arena_, k);
+            if (!l.dead && l.kind != Line::kBlank && SameNameNoCase(KeyOf(l), key, names_)) {
+                s.keys.Add(s.lines, arena_, names_, k);
                 break;
             }
         }

@@ -38,10 +38,13 @@ public:
         bool has_value;  // false for a line without '=' (its text is the key)
     };
 
-    ProfileDocument();
-    static ProfileDocument Parse(std::string_view bytes);
+    // A document whose names are written in a code page of the lead bytes
+    // `names` (none: a single-byte code page). A file with a byte-order
+    // mark has its texts in code page 1252, whatever `names` says.
+    explicit ProfileDocument(const LeadBytes &names = LeadBytes());
+    static ProfileDocument Parse(std::string_view bytes, const LeadBytes &names = LeadBytes());
     // The same, keeping the bytes instead of a copy of them.
-    static ProfileDocument ParseOwned(std::string &&bytes);
+    static ProfileDocument ParseOwned(std::string &&bytes, const LeadBytes &names = LeadBytes());
 
     // The whole file as it is to be written.
     std::string Serialize() const;
@@ -53,7 +56,7 @@ public:
     ProfileEncoding Encoding() const { return encoding_; }
 
     // Reads. Sections and keys are found by name without the case of ASCII
-    // letters, the first of several of the same name; names are trimmed
+    // letters (the second byte of a double-byte character is no letter), the first of several of the same name; names are trimmed
     // before the search. The lines before the first header form the
     // section "".
     bool HasSection(std::string_view section) const;
@@ -111,6 +114,7 @@ private:
 
     void EmitLine(const Line &line, std::string &out) const;
 
+    LeadBytes names_;
     ProfileEncoding encoding_ = ProfileEncoding::Ansi;
     std::string bom_;
     TextArena arena_;    // texts in code page 1252

@@ -57,7 +57,7 @@ uint32_t ProfileKeyIndex::Hash(std::string_view text)
     return static_cast<uint32_t>(h >> 32) + number * 8;  // 8 slots of the index fill one cache line
 }
 
-long ProfileKeyIndex::Find(const Lines &lines, const TextArena &arena, std::string_view key,
+long ProfileKeyIndex::Find(const Lines &lines, const TextArena &arena, const LeadBytes &lead, std::string_view key,
                            uint32_t *hash_out) const
 {
     // The hint first. A line that the index answers for its name is the one
@@ -66,7 +66,7 @@ long ProfileKeyIndex::Find(const Lines &lines, const TextArena &arena, std::stri
     uint32_t next = next_hint_;
     for (uint32_t n = next > 0 ? next - 1 : 0; n <= next && n < lines.size(); ++n) {
         const ProfileLine &l = lines[n];
-        if (l.indexed && l.key_length == key.size() && SameNameNoCase(LineName(arena, l), key)) {
+        if (l.indexed && l.key_length == key.size() && SameNameNoCase(LineName(arena, l), key, lead)) {
             next_hint_ = n + 1;
             return static_cast<long>(n);
         }
@@ -79,18 +79,19 @@ long ProfileKeyIndex::Find(const Lines &lines, const TextArena &arena, std::stri
         uint64_t slot = slots_[i];
         uint32_t line = LineOfSlot(slot);
         if (line == 0) return -1;
-        if (line != kTomb && HashOfSlot(slot) == hash && SameNameNoCase(LineName(arena, lines[line - 1]), key)) {
+        if (line != kTomb && HashOfSlot(slot) == hash && SameNameNoCase(LineName(arena, lines[line - 1]), key, lead)) {
             next_hint_ = line;
             return static_cast<long>(line - 1);
         }
     }
 }
 
-long ProfileKeyIndex::FindRememberingAbsent(const Lines &lines, const TextArena &arena, std::string_view key)
+long ProfileKeyIndex::FindRememberingAbsent(const Lines &lines, const TextArena &arena, const LeadBytes &lead,
+                                            std::string_view key)
 {
-    if (absent_known_ && SameNameNoCase(absent_name_, key)) return -1;
+    if (absent_known_ && SameNameNoCase(absent_name_, key, lead)) return -1;
     uint32_t hash = 0;
-    long found = Find(lines, arena, key, &hash);
+    long found = Find(lines, arena, lead, key, &hash);
     if (found < 0) {
         absent_name_.assign(key.data(), key.size());
         absent_hash_ = hash;
@@ -125,7 +126,7 @@ void ProfileKeyIndex::Grow()
     }
 }
 
-void ProfileKeyIndex::Insert(Lines &lines, const TextArena &arena, uint32_t n, uint32_t hash)
+void ProfileKeyIndex::Insert(Lines &lines, const TextArena &arena, const LeadBytes &lead, uint32_t n, uint32_t hash)
 {
     std::string_view key = LineName(arena, lines[n]);
     std::size_t mask = slots_.size() - 1;
@@ -145,22 +146,22 @@ void ProfileKeyIndex::Insert(Lines &lines, const TextArena &arena, uint32_t n, u
             break;
         }
         // The first line of a name wins.
-        if (HashOfSlot(slot) == hash && SameNameNoCase(LineName(arena, lines[line - 1]), key)) return;
+        if (HashOfSlot(slot) == hash && SameNameNoCase(LineName(arena, lines[line - 1]), key, lead)) return;
     }
     slots_[free_at] = MakeSlot(hash, n + 1);
     lines[n].indexed = true;
     if (absent_known_ && absent_hash_ == hash) absent_known_ = false;
 }
 
-void ProfileKeyIndex::Add(Lines &lines, const TextArena &arena, uint32_t n)
+void ProfileKeyIndex::Add(Lines &lines, const TextArena &arena, const LeadBytes &lead, uint32_t n)
 {
-    Add(lines, arena, n, Hash(LineName(arena, lines[n])));
+    Add(lines, arena, lead, n, Hash(LineName(arena, lines[n])));
 }
 
-void ProfileKeyIndex::Add(Lines &lines, const TextArena &arena, uint32_t n, uint32_t hash)
+void ProfileKeyIndex::Add(Lines &lines, const TextArena &arena, const LeadBytes &lead, uint32_t n, uint32_t hash)
 {
     if (2 * (used_slots_ + 1) > slots_.size()) Grow();
-    Insert(lines, arena, n, hash);
+    Insert(lines, arena, lead, n, hash);
 }
 
 void ProfileKeyIndex::Remove(Lines &lines, const TextArena &arena, uint32_t n)

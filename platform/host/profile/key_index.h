@@ -1,8 +1,8 @@
 // The key index of one profile section: which line answers a name.
 //
 // Contract. Find(lines, arena, name) gives the number of the line that was
-// last Added for a name equal to `name` without ASCII case (SameNameNoCase)
-// and not Removed since, or -1 when there is none; Add of a line whose
+// last Added for a name equal to `name` without ASCII case (SameNameNoCase,
+// with the lead bytes `lead` of the names' code page) and not Removed since, or -1 when there is none; Add of a line whose
 // name already has a line in the index changes nothing (the first line of
 // a name wins, which the model relies on by adding lines in file order).
 // The index keeps ProfileLine::indexed: true exactly for the lines it
@@ -25,6 +25,7 @@
 #ifndef PFMSETUP_PLATFORM_HOST_PROFILE_KEY_INDEX_H
 #define PFMSETUP_PLATFORM_HOST_PROFILE_KEY_INDEX_H
 
+#include "platform/host/profile/ascii_fold.h"
 #include "platform/host/profile/line.h"
 #include "platform/host/profile/line_arena.h"
 
@@ -41,23 +42,26 @@ public:
 
     // The line answering `name`, or -1. When the name had to be hashed, its
     // hash goes to *hash (for the line that may be added next).
-    long Find(const Lines &lines, const TextArena &arena, std::string_view name, uint32_t *hash = nullptr) const;
+    long Find(const Lines &lines, const TextArena &arena, const LeadBytes &lead, std::string_view name,
+              uint32_t *hash = nullptr) const;
     // The same answer; a name found absent is remembered (see above).
-    long FindRememberingAbsent(const Lines &lines, const TextArena &arena, std::string_view name);
+    long FindRememberingAbsent(const Lines &lines, const TextArena &arena, const LeadBytes &lead, std::string_view name);
     // Line n answers its name from now on, unless a line of that name does
     // already. `hash` is Hash of its name, where the caller has it.
-    void Add(Lines &lines, const TextArena &arena, uint32_t n);
-    void Add(Lines &lines, const TextArena &arena, uint32_t n, uint32_t hash);
+    void Add(Lines &lines, const TextArena &arena, const LeadBytes &lead, uint32_t n);
+    void Add(Lines &lines, const TextArena &arena, const LeadBytes &lead, uint32_t n, uint32_t hash);
     // Line n, which the index answers, answers no more.
     void Remove(Lines &lines, const TextArena &arena, uint32_t n);
     // Forgets every line and gives the memory back.
     void Clear();
 
+    // Names that are the same without ASCII case have one hash, whatever
+    // their code page.
     static uint32_t Hash(std::string_view name);
 
 private:
     void Grow();
-    void Insert(Lines &lines, const TextArena &arena, uint32_t n, uint32_t hash);
+    void Insert(Lines &lines, const TextArena &arena, const LeadBytes &lead, uint32_t n, uint32_t hash);
 
     std::vector<uint64_t> slots_;  // name hash and line number + 1 (0 free)
     uint32_t used_slots_ = 0;

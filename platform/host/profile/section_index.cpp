@@ -8,13 +8,15 @@ namespace host {
 void ProfileSectionIndex::Add(std::string_view name, uint32_t section)
 {
     memo_valid_ = false;
-    sections_[FoldAsciiCopy(name)].push_back(section);
+    std::string folded;
+    FoldNameInto(name, folded, lead_);
+    sections_[std::move(folded)].push_back(section);
 }
 
 const std::vector<uint32_t> *ProfileSectionIndex::Find(std::string_view name, bool trim) const
 {
     if (memo_valid_ && memo_trim_ == trim && name == memo_name_) return memo_sections_;
-    FoldAsciiInto(trim ? TrimProfileSpace(name) : name, folded_);
+    FoldNameInto(trim ? TrimProfileSpace(name) : name, folded_, lead_);
     auto it = sections_.find(folded_);
     const std::vector<uint32_t> *found = it == sections_.end() || it->second.empty() ? nullptr : &it->second;
     memo_name_.assign(name.data(), name.size());
@@ -26,7 +28,7 @@ const std::vector<uint32_t> *ProfileSectionIndex::Find(std::string_view name, bo
 
 bool ProfileSectionIndex::RemoveFirst(std::string_view name, uint32_t *section)
 {
-    FoldAsciiInto(TrimProfileSpace(name), folded_);
+    FoldNameInto(TrimProfileSpace(name), folded_, lead_);
     auto it = sections_.find(folded_);
     if (it == sections_.end() || it->second.empty()) return false;
     *section = it->second.front();

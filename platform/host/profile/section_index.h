@@ -3,7 +3,7 @@
 //
 // Contract. Find(name, trim) gives the numbers of the sections Added under
 // a name equal to `name` (trimmed of profile white space first when `trim`)
-// without ASCII case, in the order they were Added, less those taken by
+// without ASCII case (FoldNameInto, with the lead bytes it was made with), in the order they were Added, less those taken by
 // RemoveFirst; null when there are none. The pointer stays valid until the
 // next Add or RemoveFirst.
 //
@@ -13,6 +13,8 @@
 // folded and hashed; Add and RemoveFirst forget them.
 #ifndef PFMSETUP_PLATFORM_HOST_PROFILE_SECTION_INDEX_H
 #define PFMSETUP_PLATFORM_HOST_PROFILE_SECTION_INDEX_H
+
+#include "platform/host/profile/ascii_fold.h"
 
 #include <cstdint>
 #include <string>
@@ -24,6 +26,7 @@ namespace host {
 
 class ProfileSectionIndex {
 public:
+    explicit ProfileSectionIndex(const LeadBytes &lead = LeadBytes()) : lead_(lead) {}
     void Add(std::string_view name, uint32_t section);
     const std::vector<uint32_t> *Find(std::string_view name, bool trim) const;
     // Takes the first section of the name (trimmed) out of the index; false
@@ -31,6 +34,7 @@ public:
     bool RemoveFirst(std::string_view name, uint32_t *section);
 
 private:
+    LeadBytes lead_;
     std::unordered_map<std::string, std::vector<uint32_t>> sections_;
     // The folded name for a look-up, its room kept between calls (a fresh
     // string each time would cost an allocation for most port sections).

@@ -1,5 +1,6 @@
 // The profile operations as the program calls them, with the answers Wine
 // gives for the same files.
+#include "platform/host/installation/installation.h"
 #include "platform/platform.h"
 #include "test_prefix.h"
 
@@ -175,6 +176,27 @@ TEST_F(ProfileOps, ReadsItsOwnFlushedWinIniAtOnce)
     EXPECT_TRUE(FlushSystemProfile());
     GetProfileStringA("s", "k", "", value, sizeof value);
     EXPECT_STREQ("after", value);
+}
+
+// Names are read in the installation's code page. In 932 the second byte
+// of a double-byte character is no letter: ア (83 41) and ャ (83 61) are
+// two names, in the kit's files and in win.ini alike, while in 1252 the
+// same bytes are a sign and a letter that folds. A file read under one code
+// page is read again under the next.
+TEST_F(ProfileOps, NamesFollowTheLetterCaseOfTheInstallationsCodePage)
+{
+    Write("[\x82\x60]\r\n\x83\x41=a\r\nK\x83\x41=k\r\n");
+    EXPECT_EQ("a", Get("\x82\x60", "\x83\x61", "none"));
+    host::SetAnsiCodePage(932);
+    EXPECT_EQ("none", Get("\x82\x60", "\x83\x61", "none"));
+    EXPECT_EQ("a", Get("\x82\x60", "\x83\x41", "none"));
+    EXPECT_EQ("k", Get("\x82\x60", "k\x83\x41", "none"));
+    EXPECT_TRUE(WriteProfileStringA("\x83\x41", "K", "1"));
+    EXPECT_TRUE(WriteProfileStringA("\x83\x61", "k", "2"));
+    EXPECT_TRUE(WriteProfileStringA("\x83\x41", "k", "3"));
+    EXPECT_TRUE(FlushSystemProfile());
+    host::SetAnsiCodePage(1252);
+    EXPECT_EQ("[\x83\x41]\r\nK=3\r\n[\x83\x61]\r\nk=2\r\n", prefix.ReadWinIni());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // byte value against every other at each position of names of every length
 // the word and quarter paths take.
 #include "platform/host/profile/ascii_fold.h"
+#include "platform/host/text/code_page.h"
 
 #include <gtest/gtest.h>
 
@@ -45,6 +46,23 @@ TEST(AsciiFold, OnlyAsciiCapitalsFoldAndLengthsMustAgree)
     EXPECT_FALSE(host::SameNameNoCase("a@", "a`"));              // 0x40 and 0x60 are not letters
     EXPECT_FALSE(host::SameNameNoCase("z[", "z{"));
     EXPECT_EQ("mixed \xC4 case [z]", host::FoldAsciiCopy("MiXeD \xC4 CASE [Z]"));
+}
+
+// In code page 932 the byte after a lead byte is half of a character: ア
+// (83 41) and ャ (83 61) stay apart, the letters around them still fold, and
+// a half-width katakana (0xB1, a single byte) takes no byte with it.
+TEST(AsciiFold, TheSecondByteOfADoubleByteCharacterNeverFolds)
+{
+    const host::LeadBytes lead(host::CodePage::ForNumber(932));
+    const host::LeadBytes none(host::CodePage::ForNumber(1251));
+    EXPECT_FALSE(none.Any());
+    EXPECT_FALSE(host::SameNameNoCase("K\x83\x41", "k\x83\x61", lead));
+    EXPECT_TRUE(host::SameNameNoCase("K\x83\x41", "k\x83\x61", none));
+    EXPECT_TRUE(host::SameNameNoCase("K\x83\x41Z", "k\x83\x41z", lead));
+    EXPECT_TRUE(host::SameNameNoCase("\xB1" "A\x83", "\xB1" "a\x83", lead));  // a lead byte at the end takes nothing
+    std::string folded;
+    host::FoldNameInto("A\x83\x41" "B\xB1" "C\x83", folded, lead);
+    EXPECT_EQ("a\x83\x41" "b\xB1" "c\x83", folded);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "platform/host/profile/key_index.h"
 
 #include "platform/host/profile/ascii_fold.h"
+#include "platform/host/text/code_page.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@ using host::ProfileLine;
 namespace {
 
 struct Section {
+    host::LeadBytes lead;
     host::TextArena arena;
     std::vector<ProfileLine> lines;
     ProfileKeyIndex index;
@@ -50,31 +52,44 @@ TEST(ProfileKeyIndex, NumberedNamesHashACacheLineApartAndCaseFree)
     EXPECT_NE(ProfileKeyIndex::Hash("softfont01"), ProfileKeyIndex::Hash("softfont1"));
 }
 
-TEST(ProfileKeyIndex, AnswersAsTheModelThroughGrowthRemovalsAndAbsentNames)
+// In a single-byte code page and in 932, where "\x83\x41" (ア) and
+// "\x83\x61" (ャ) are two names but "\x83\x41x" and "\x83\x41X" one.
+class KeyIndexModel : public testing::TestWithParam<unsigned> {};
+
+TEST_P(KeyIndexModel, AnswersAsTheModelThroughGrowthRemovalsAndAbsentNames)
 {
     std::vector<std::string> names;
     for (int i = 0; i < 300; ++i) names.push_back((i % 3 ? "softfont" : "Key") + std::to_string(i % 150));
     names.push_back("MFDFile");
     names.push_back("x");
+    names.push_back("\x83\x41x");
+    names.push_back("\x83\x61X");
     std::mt19937 random(14);
     Section s;
+    s.lead = host::LeadBytes(host::CodePage::ForNumber(GetParam()));
+    auto fold = [&s](const std::string &name) {
+        std::string folded;
+        host::FoldNameInto(name, folded, s.lead);
+        return folded;
+    };
     std::map<std::string, uint32_t> model;  // folded name -> the answering line
     auto check = [&](int step) {
         for (const std::string &name : names) {
-            auto it = model.find(host::FoldAsciiCopy(name));
+            auto it = model.find(fold(name));
             long expected = it == model.end() ? -1 : static_cast<long>(it->second);
-            ASSERT_EQ(expected, s.index.Find(s.lines, s.arena, name)) << name << " at step " << step;
-            ASSERT_EQ(expected, s.index.FindRememberingAbsent(s.lines, s.arena, name)) << name << " at step " << step;
+            ASSERT_EQ(expected, s.index.Find(s.lines, s.arena, s.lead, name)) << name << " at step " << step;
+            ASSERT_EQ(expected, s.index.FindRememberingAbsent(s.lines, s.arena, s.lead, name))
+                << name << " at step " << step;
         }
         for (uint32_t n = 0; n < s.lines.size(); ++n) {
-            auto it = model.find(host::FoldAsciiCopy(std::string(host::LineName(s.arena, s.lines[n]))));
+            auto it = model.find(fold(std::string(host::LineName(s.arena, s.lines[n]))));
             ASSERT_EQ(it != model.end() && it->second == n, s.lines[n].indexed) << "line " << n;
         }
     };
     for (int step = 0; step < 3000; ++step) {
         std::string name = names[random() % names.size()];
         if (random() % 2) name = host::FoldAsciiCopy(name);
-        auto it = model.find(host::FoldAsciiCopy(name));
+        auto it = model.find(fold(name));
         if (random() % 4 == 0 && it != model.end()) {
             s.index.Remove(s.lines, s.arena, it->second);
             s.lines[it->second].dead = true;
@@ -82,28 +97,30 @@ TEST(ProfileKeyIndex, AnswersAsTheModelThroughGrowthRemovalsAndAbsentNames)
         } else {
             uint32_t n = s.AddLine(name);
             if (random() % 2) {
-                s.index.Add(s.lines, s.arena, n);
+                s.index.Add(s.lines, s.arena, s.lead, n);
             } else {
                 uint32_t hash = 0;
-                s.index.Find(s.lines, s.arena, name, &hash);
+                s.index.Find(s.lines, s.arena, s.lead, name, &hash);
                 if (it == model.end()) EXPECT_EQ(ProfileKeyIndex::Hash(name), hash);
-                s.index.Add(s.lines, s.arena, n, ProfileKeyIndex::Hash(name));
+                s.index.Add(s.lines, s.arena, s.lead, n, ProfileKeyIndex::Hash(name));
             }
-            model.emplace(host::FoldAsciiCopy(name), n);
+            model.emplace(fold(name), n);
         }
         if (step % 97 == 0) check(step);
         // Absent, remembered, then added: found.
         if (step == 1500) {
-            EXPECT_EQ(-1, s.index.FindRememberingAbsent(s.lines, s.arena, "neverseen"));
+            EXPECT_EQ(-1, s.index.FindRememberingAbsent(s.lines, s.arena, s.lead, "neverseen"));
             uint32_t n = s.AddLine("NeverSeen");
-            s.index.Add(s.lines, s.arena, n);
+            s.index.Add(s.lines, s.arena, s.lead, n);
             model.emplace("neverseen", n);
-            EXPECT_EQ(static_cast<long>(n), s.index.FindRememberingAbsent(s.lines, s.arena, "neverseen"));
+            EXPECT_EQ(static_cast<long>(n), s.index.FindRememberingAbsent(s.lines, s.arena, s.lead, "neverseen"));
         }
     }
     check(3000);
     s.index.Clear();
-    EXPECT_EQ(-1, s.index.Find(s.lines, s.arena, names[0]));
+    EXPECT_EQ(-1, s.index.Find(s.lines, s.arena, s.lead, names[0]));
 }
+
+INSTANTIATE_TEST_SUITE_P(CodePages, KeyIndexModel, testing::Values(1252u, 932u));
 
 }  // namespace
