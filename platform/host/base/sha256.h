@@ -20,9 +20,8 @@ public:
     std::string Hex();
 
 private:
-    void Block(const unsigned char *block);
-
     std::array<uint32_t, 8> state_;
+    void (*blocks_)(uint32_t *state, const unsigned char *data, std::size_t blocks);
     unsigned char buffer_[64];
     std::size_t buffered_ = 0;
     uint64_t length_ = 0;

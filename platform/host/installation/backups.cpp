@@ -200,8 +200,7 @@ PendingBackup::~PendingBackup()
 }
 
 std::unique_ptr<PendingBackup> PendingBackup::Keep(const Installation &installation, const std::string &windows_name,
-                                                   std::string_view before, bool existed,
-                                                   const ContentDigest &written, std::string *why)
+                                                   std::string_view before, bool existed, std::string *why)
 {
     std::string folder = BackupFolderOf(installation, true, why);
     if (folder.empty()) return nullptr;
@@ -226,13 +225,13 @@ std::unique_ptr<PendingBackup> PendingBackup::Keep(const Installation &installat
     if (existed && !WriteNewFile(kept, before, why)) return nullptr;
     std::string record = "installation " + KindName(installation.Kind()) + " " + RealRoot(installation) + "\n" +
                          "file " + windows_name + "\ntime " + time + "\nkept " +
-                         (existed ? DigestText(DigestOf(before)) : "none") + "\nwritten " + DigestText(written) +
-                         "\n";
+                         (existed ? DigestText(DigestOf(before)) : "none") + "\n";
     return std::unique_ptr<PendingBackup>(new PendingBackup(folder, stem, kept, std::move(record)));
 }
 
-void PendingBackup::Confirm()
+void PendingBackup::Confirm(const ContentDigest &written)
 {
+    record_ += "written " + DigestText(written) + "\n";
     std::string ignored;
     if (!WriteNewFile(folder_ + "/" + stem_ + kRecord, record_, &ignored)) return;
     confirmed_ = true;

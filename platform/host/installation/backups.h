@@ -43,18 +43,17 @@ std::string BackupFolderOf(const Installation &installation, bool make, std::str
 class PendingBackup {
 public:
     // Keeps `before` (the file as the run found it; `existed` false when
-    // there was none) of the file `windows_name`, with what the run is
-    // about to write. Null with a reason when it cannot be kept.
+    // there was none) of the file `windows_name`. Null with a reason when it
+    // cannot be kept.
     static std::unique_ptr<PendingBackup> Keep(const Installation &installation, const std::string &windows_name,
-                                               std::string_view before, bool existed, const ContentDigest &written,
-                                               std::string *why);
+                                               std::string_view before, bool existed, std::string *why);
     ~PendingBackup();
     PendingBackup(const PendingBackup &) = delete;
     PendingBackup &operator=(const PendingBackup &) = delete;
 
-    // The replacement is done: the record is completed and older runs than
-    // the last kRunsKept are deleted.
-    void Confirm();
+    // The replacement, of the contents `written`, is done: the record is
+    // completed and older runs than the last kRunsKept are deleted.
+    void Confirm(const ContentDigest &written);
 
 private:
     PendingBackup(std::string folder, std::string stem, std::string kept, std::string record);

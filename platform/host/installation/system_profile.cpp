@@ -172,29 +172,36 @@ bool SystemProfile::WriteOut()
         replaced_ = Replacement{name, before_, std::move(after)};
         return true;
     }
-    Sha256 hash;
-    uint64_t length = 0;
-    contents([&](std::string_view piece) {
-        hash.Add(piece);
-        length += piece.size();
-    });
     std::string why, backup_why;
-    std::unique_ptr<PendingBackup> backup =
-        PendingBackup::Keep(installation, name, before_, existed_, ContentDigest{length, hash.Hex()}, &backup_why);
+    std::unique_ptr<PendingBackup> backup = PendingBackup::Keep(installation, name, before_, existed_, &backup_why);
     if (!backup) std::fprintf(stderr, "pfmsetup: no backup of %s was kept: %s\n", name.c_str(), backup_why.c_str());
+    // The backup's record names what was written by its hash, taken in the
+    // same pass that writes it (of the last pass, should the drive take the
+    // contents more than once).
+    ContentDigest written;
+    auto hashed = [&](const std::function<void(std::string_view)> &sink) {
+        Sha256 hash;
+        uint64_t length = 0;
+        contents([&](std::string_view piece) {
+            hash.Add(piece);
+            length += piece.size();
+            sink(piece);
+        });
+        written = ContentDigest{length, hash.Hex()};
+    };
     bool ok;
     {
         // Ctrl-C and the like take effect once win.ini is whole again: on
         // a disk image the replacement takes four steps, and one cut
         // between them leaves no WIN.INI until the next run repairs it.
         EndingSignalsHeld held;
-        ok = taken_->Commit(contents, &why);
+        ok = taken_->Commit(hashed, &why);
     }
     if (!ok) {
         if (!why.empty()) installation.ReportUnusable(why.c_str());
         return false;
     }
-    if (backup) backup->Confirm();
+    if (backup) backup->Confirm(written);
     profiles_.Forget(path_);
     replaced_ = Replacement{name, std::move(before_), std::string()};
     return true;
