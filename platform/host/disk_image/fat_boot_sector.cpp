@@ -52,6 +52,10 @@ bool ParseFatBootSector(const unsigned char (&s)[512], FatBootSector *boot, std:
     boot->reserved_sectors = reserved;
     boot->fat_count = fats;
     boot->fat_sectors = fat_sectors;
+    boot->root_sector = reserved + fats * fat_sectors;
+    boot->root_sectors = root_sectors;
+    boot->root_cluster = bits == 32 ? Le32(s + 44) & 0x0FFFFFFF : 0;
+    boot->data_sector = meta;
     uint32_t fsinfo = bits == 32 ? Le16(s + 48) : 0;
     boot->fsinfo_sector = fsinfo && fsinfo != 0xFFFF && fsinfo < reserved ? fsinfo : 0;
     return true;

@@ -20,9 +20,18 @@ struct FatBootSector {
     uint32_t fat_count = 0;
     uint64_t fat_sectors = 0;       // of one FAT
     uint32_t fsinfo_sector = 0;     // FAT32's FSInfo sector; 0 when there is none
+    uint64_t root_sector = 0;       // FAT12/16: the fixed root folder's first sector
+    uint64_t root_sectors = 0;      // FAT12/16: its length in sectors (0 on FAT32)
+    uint32_t root_cluster = 0;      // FAT32: the root folder's first cluster
+    uint64_t data_sector = 0;       // the first sector of cluster 2
 
     uint64_t VolumeBytes() const { return total_sectors * bytes_per_sector; }
     uint64_t ClusterBytes() const { return uint64_t(sectors_per_cluster) * bytes_per_sector; }
+    // Where cluster `cluster` (2 or more) starts, in bytes from the volume's start.
+    uint64_t ClusterOffset(uint64_t cluster) const
+    {
+        return (data_sector + (cluster - 2) * sectors_per_cluster) * bytes_per_sector;
+    }
 };
 
 // Reads the 512 bytes of a volume's first sector. False, with a reason,
