@@ -3,15 +3,18 @@
 // master boot record and the chain of extended boot records, the drive
 // letters, the choice of the Windows volume, and the FAT boot sector and
 // FSInfo sector of every volume it points at, with the count of free
-// clusters in the FAT that follows.
+// clusters in the FAT that follows and the walk of its folders that finds
+// lost clusters.
 //
 // Checked: a refusal has a reason; an accepted image's partitions lie where
 // they say (past_end exactly when they run past the data), logical ones
 // are numbered on from 5; the letters run from C: without a gap over FAT
 // partitions; a chosen volume lies inside the data; a boot sector's areas
-// fit its volume, and the free clusters counted are no more than it has.
+// fit its volume, and the free clusters counted are no more than it has;
+// free and lost clusters together no more than that either.
 #include "fuzz/fuzz_prefix.h"
 #include "platform/host/disk_image/fat_boot_sector.h"
+#include "platform/host/disk_image/fat_walk.h"
 #include "platform/host/disk_image/image_format.h"
 
 #include <cstdint>
@@ -59,6 +62,19 @@ void ReadVolume(const uint8_t *data, size_t size, uint64_t offset)
     if (bytes > boot.fat_sectors * bps) bytes = boot.fat_sectors * bps;
     uint64_t free = host::CountFreeClusters(data + fat, size_t(bytes), boot.fat_bits, boot.cluster_count);
     Check(free <= boot.cluster_count, "more free clusters than the volume has");
+    auto read = [&](uint64_t at, std::size_t n, std::string *out) {
+        if (at > size - offset || size - offset - at < n) return false;
+        out->assign(reinterpret_cast<const char *>(data + offset + at), n);
+        return true;
+    };
+    host::LostClusters lost;
+    if (host::FindLostClusters(boot, std::string_view(reinterpret_cast<const char *>(data + fat), size_t(bytes)), read,
+                               &lost, &why)) {
+        Check(lost.chains <= lost.clusters && free + lost.clusters <= boot.cluster_count,
+              "more lost and free clusters than the volume has");
+    } else {
+        Check(!why.empty(), "a walk of the folders failed without a reason");
+    }
 }
 
 }  // namespace

@@ -89,7 +89,13 @@ std::string WhyFailure(Installation &installation)
 int PlainRun(const std::function<int()> &win_main)
 {
     int status = win_main();
-    if (Installation *installation = Installation::IfOpen()) SaySoftFontFiles(*installation);
+    Installation *installation = Installation::IfOpen();
+    if (!installation) return status;
+    SaySoftFontFiles(*installation);
+    // Only after a run that went its way: a refused run's one line is about
+    // its refusal.
+    std::string advice = installation->Usable() && !installation->Reported() ? installation->AdviceAfterRun() : "";
+    if (!advice.empty()) std::fprintf(stderr, "pfmsetup: %s\n", advice.c_str());
     return status;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/host/disk_image/fat_volume.h"
 
 #include "platform/host/disk_image/fat_boot_sector.h"
+#include "platform/host/disk_image/fat_walk.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -34,6 +35,18 @@ bool Fail(std::string *why, std::string reason)
 {
     if (why) *why = std::move(reason);
     return false;
+}
+
+// An 8.3 name as its folder entry holds it: "WININI.$$N" is "WININI  $$N".
+std::string ShortNameField(const std::string &name)
+{
+    std::string field(11, ' ');
+    size_t dot = name.find('.');
+    std::string base = name.substr(0, dot), extension = dot == std::string::npos ? "" : name.substr(dot + 1);
+    for (size_t i = 0; i < base.size() && i < 8; ++i) field[i] = char(std::toupper(static_cast<unsigned char>(base[i])));
+    for (size_t i = 0; i < extension.size() && i < 3; ++i)
+        field[8 + i] = char(std::toupper(static_cast<unsigned char>(extension[i])));
+    return field;
 }
 
 const DriveEntry *Find(const std::vector<DriveEntry> &entries, const std::string &name)
@@ -230,6 +243,96 @@ bool FatImageDrive::ClusterFree(uint64_t cluster)
     return read && FatEntry(bytes, entry.size(), boot_.fat_bits, cluster, at) == 0;
 }
 
+bool FatImageDrive::DeleteEntryOverFreeClusters(const std::string &folder, const std::string &name, std::string *why)
+{
+    const std::string field = ShortNameField(name);
+    const std::string cannot = "cannot delete the entry of " + Join(folder, name) + ", whose clusters are free: ";
+    long first_folder = 0;
+    if (folder.empty() || !FirstCluster(folder, &first_folder))
+        return Fail(why, cannot + "its folder's clusters are not known; the drive needs ScanDisk");
+    int fd = open(runner_.image().c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return Fail(why, cannot + std::strerror(errno));
+    const uint64_t bps = boot_.bytes_per_sector;
+    std::string fat;
+    bool whole = ReadAt(fd, offset_ + boot_.reserved_sectors * bps, &fat, size_t(boot_.fat_sectors * bps));
+    const auto *table = reinterpret_cast<const unsigned char *>(fat.data());
+    // An entry of 0xFF7 (0xFFF7, 0x0FFFFFF7) or more is a bad cluster or
+    // the chain's end.
+    const uint32_t last = boot_.fat_bits == 12 ? 0xFF7 : boot_.fat_bits == 16 ? 0xFFF7 : 0x0FFFFFF7;
+    auto in_volume = [this](uint64_t c) { return c >= 2 && c < boot_.cluster_count + 2; };
+    std::string cluster;
+    uint64_t c = uint64_t(first_folder);
+    for (uint64_t walked = 0; whole && in_volume(c) && walked <= boot_.cluster_count; ++walked) {
+        const uint64_t at = offset_ + boot_.ClusterOffset(c);
+        if (!ReadAt(fd, at, &cluster, size_t(cluster_bytes_))) break;
+        for (size_t e = 0; e + 32 <= cluster.size(); e += 32) {
+            const auto *entry = reinterpret_cast<const unsigned char *>(cluster.data() + e);
+            if (entry[0] == 0) break;
+            if (cluster.compare(e, 11, field) != 0 || (entry[11] & 0x18)) continue;
+            uint32_t start = uint32_t(entry[26]) | uint32_t(entry[27]) << 8;
+            if (boot_.fat_bits == 32) start |= (uint32_t(entry[20]) | uint32_t(entry[21]) << 8) << 16;
+            // Only an entry whose first cluster the FAT marks free: that is
+            // the state a cut-off copy or delete leaves, and the one mdel
+            // cannot handle.
+            if (!in_volume(start) || FatEntry(table, fat.size(), boot_.fat_bits, start, 0) != 0) continue;
+            const unsigned char deleted = 0xE5;
+            bool written = pwrite(fd, &deleted, 1, off_t(at + e)) == 1;
+            int error = errno;
+            close(fd);
+            return written || Fail(why, cannot + std::strerror(error));
+        }
+        uint32_t next = FatEntry(table, fat.size(), boot_.fat_bits, c, 0);
+        if (next < 2 || next >= last) break;
+        c = next;
+    }
+    close(fd);
+    return Fail(why, cannot + "it was not found in its folder; the drive needs ScanDisk");
+}
+
+void FatImageDrive::SayLostClusters()
+{
+    if (lost_checked_) return;  // once a run: a failed step repairs again
+    lost_checked_ = true;
+    int fd = open(runner_.image().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    const uint64_t bps = boot_.bytes_per_sector;
+    std::string fat;
+    bool whole = ReadAt(fd, offset_ + boot_.reserved_sectors * bps, &fat, size_t(boot_.fat_sectors * bps));
+    LostClusters lost;
+    std::string walk_why;
+    bool walked = whole && FindLostClusters(
+                               boot_, fat,
+                               [this, fd](uint64_t at, std::size_t n, std::string *bytes) {
+                                   return ReadAt(fd, offset_ + at, bytes, n);
+                               },
+                               &lost, &walk_why);
+    close(fd);
+    // A folder that cannot be read refuses nothing here: reading the files
+    // the run needs finds whatever harms them.
+    if (!walked || !lost.clusters) return;
+    advice_.push_back("has " + std::to_string(lost.clusters) + " lost cluster" + (lost.clusters == 1 ? "" : "s") +
+                      " (" + std::to_string(lost.clusters * cluster_bytes_) +
+                      " bytes that the FAT gives to no file, left by a write cut off earlier); no file is harmed: "
+                      "run ScanDisk on that machine at its next boot to free them");
+}
+
+std::string FatImageDrive::StaleFreeCount()
+{
+    uint64_t free = 0;
+    uint32_t hint = 0;
+    if (!CountFree(&free, &hint, nullptr) || hint == 0xFFFFFFFF || hint == free) return {};
+    return "has a stale count of free clusters: its FSInfo sector says " + std::to_string(hint) + ", its FAT has " +
+           std::to_string(free) +
+           " (left by a write cut off earlier); no file is harmed: run ScanDisk on that machine at its next boot, "
+           "or let a run that writes WIN.INI set it right";
+}
+
+bool FatImageDrive::FirstClusterFree(const std::string &path)
+{
+    long first = 0;
+    return FirstCluster(path, &first) && ClusterFree(uint64_t(first));
+}
+
 bool FatImageDrive::FirstCluster(const std::string &path, long *cluster)
 {
     ChildResult chain = Child("mshowfat", {DosPath(path)}, {}, "following the cluster chain of " + DosPath(path));
@@ -302,18 +405,22 @@ bool FatImageDrive::RepairListed(const std::string &folder, const std::vector<Dr
     // one is right is ScanDisk's to find, before anything more is written.
     std::string fat_why;
     if (!FatsAgree(&fat_why)) return Fail(why, fat_why);
+    // Clusters that no file holds (a copy whose FAT was written and its
+    // folder entry not) harm no file; they are told, and left to ScanDisk.
+    SayLostClusters();
     const DriveEntry *target = Find(entries, kReplacedName);
     bool has_new = Find(entries, kNewName), has_old = Find(entries, kOldName);
     if (!has_new && !has_old) return true;
-    if (!writable_) return Fail(why, "holds an unfinished replacement of WIN.INI, and the image is read-only");
-    // Every step below writes; a failed one may have written part.
-    *changed = true;
     // A crash between a tool's FAT and its FSInfo leaves the free count
-    // stale; mtools counts on from it, so it is set right first.
+    // stale; mtools counts on from it, so it is set right before the
+    // repair writes (with nothing to repair, see StaleFreeCount).
     uint64_t free = 0;
     uint32_t hint = 0;
-    if (CountFree(&free, &hint, why) && hint != 0xFFFFFFFF && hint != free && !MendFreeCountHint(free, why))
-        return false;
+    const bool stale = CountFree(&free, &hint, nullptr) && hint != 0xFFFFFFFF && hint != free;
+    if (!writable_) return Fail(why, "holds an unfinished replacement of WIN.INI, and the image is read-only");
+    if (stale && !MendFreeCountHint(free, why)) return false;
+    // Every step below writes; a failed one may have written part.
+    *changed = true;
     const std::string target_path = Join(folder, target ? target->name : std::string(kReplacedName));
     const std::string new_path = Join(folder, kNewName), old_path = Join(folder, kOldName);
     if (has_new && has_old && !target) {
@@ -325,23 +432,31 @@ bool FatImageDrive::RepairListed(const std::string &folder, const std::vector<Dr
         // A copy killed between mcopy's write of the folder and of the FAT
         // leaves an entry whose clusters are still free; mdel would then
         // follow a chain of free clusters and write into the FAT's first
-        // entries, so such an entry is left for ScanDisk.
+        // entries, so the entry alone is marked deleted, as DOS deletes a
+        // file. Another break in the chain is ScanDisk's to mend.
         const DriveEntry *partial = Find(entries, kNewName);
         std::string chain_why;
-        if (!CheckChain(new_path, partial->size, &chain_why))
+        if (CheckChain(new_path, partial->size, &chain_why)) {
+            if (!Step("mdel", {DosPath(new_path)}, {}, why)) return false;
+        } else if (!FirstClusterFree(new_path)) {
             return Fail(why, std::string(kNewName) + " was cut off by a kill while it was written (" + chain_why +
                                  "): the drive needs ScanDisk");
-        if (!Step("mdel", {DosPath(new_path)}, {}, why)) return false;
+        } else if (!DeleteEntryOverFreeClusters(folder, kNewName, why)) {
+            return false;
+        }
     }
     if (!has_old) return true;
     // The FAT of an mdel cut off by a crash can be written before its
     // folder entry: $$O's clusters are free, and mdel would follow them
-    // into the FAT's first entries. Left for ScanDisk, as $$N above.
+    // into the FAT's first entries. Its entry is marked deleted, which is
+    // what the mdel had left to do.
     const DriveEntry *old_entry = Find(entries, kOldName);
     std::string chain_why;
-    if (!CheckChain(old_path, old_entry->size, &chain_why))
+    if (!CheckChain(old_path, old_entry->size, &chain_why)) {
+        if (target && FirstClusterFree(old_path)) return DeleteEntryOverFreeClusters(folder, kOldName, why);
         return Fail(why, std::string(kOldName) + " was cut off by a crash while it was deleted (" + chain_why +
                              "): the drive needs ScanDisk");
+    }
     if (!target) return Step("mren", {DosPath(old_path), DosPath(target_path)}, {}, why);
     long old_first = 0, target_first = 0;
     if (FirstCluster(old_path, &old_first) && FirstCluster(target_path, &target_first) && old_first == target_first)

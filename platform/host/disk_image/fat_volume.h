@@ -22,11 +22,14 @@
 //   no       no   yes   (no step leaves it) renames $$O to WIN.INI
 //   yes      yes  yes   (no step leaves it) deletes $$N, then $$O
 // Before deleting $$O, Repair checks that it shares no cluster with
-// WIN.INI, and before deleting $$N that its cluster chain is whole; files
-// that fail are left alone and reported (ScanDisk's work). mcopy writes
-// the data, then the folder, then the FAT: a kill in the microseconds
-// between the last two leaves a $$N whose clusters are free, which mdel
-// cannot delete without damaging the FAT.
+// WIN.INI, and before deleting $$N or $$O that its cluster chain is whole;
+// files that fail are left alone and reported (ScanDisk's work). One state
+// is mended instead: mcopy writes the data, then the folder, then the FAT,
+// and mdel the FAT before the folder, so a kill or a crash between the two
+// leaves a $$N or $$O whose clusters are already free. mdel cannot delete
+// such a file without damaging the FAT (it would follow the free clusters
+// into the FAT's first entries), so Repair marks its entry deleted itself,
+// as DOS deletes a file, and writes nothing else.
 // So WIN.INI is at every moment the old file or the new one, whole, or
 // becomes one of them at the next Repair. No other file is touched: the
 // temporary names are valid 8.3 names that no user file has.
@@ -97,7 +100,9 @@ public:
     bool HasRoomFor(const std::string &name, std::size_t size, std::string *why, uint64_t *free_clusters = nullptr,
                     uint32_t *hint = nullptr);
 
-    // Finishes or undoes what a killed Replace left in `folder`.
+    // Finishes or undoes what a killed Replace left in `folder`, first
+    // setting a stale FSInfo free count right; lost clusters are only told
+    // (Advice).
     bool Repair(const std::string &folder, std::string *why);
     // The same from `entries`, the folder's listing as List gave it;
     // `changed` tells whether anything was written (the listing is then out
@@ -117,6 +122,16 @@ public:
     // nothing, else a phrase ("renames WININI.$$N to WIN.INI and deletes
     // WININI.$$O").
     static std::string DescribeRepair(const std::vector<DriveEntry> &entries);
+
+    // Lines about the volume that refuse nothing but ask for ScanDisk (lost
+    // clusters), found by Repair.
+    const std::vector<std::string> &Advice() const { return advice_; }
+
+    // A line about FSInfo's count of free clusters when it is stale (a
+    // crash between a tool's FAT and its FSInfo), "" when it is right or
+    // kept by no sector: a run tells it at its end, when it wrote nothing
+    // that set the count right (Replace and Repair do).
+    std::string StaleFreeCount();
 
     // Whether the image file may be written (it has a write permission).
     bool Writable() const { return writable_; }
@@ -149,6 +164,15 @@ private:
     // Checks the cluster chain of a file of `size` bytes; false with a reason.
     bool CheckChain(const std::string &path, uint64_t size, std::string *why);
     bool FirstCluster(const std::string &path, long *cluster);
+    // Looks for clusters that no file holds and adds a line about them to
+    // advice_ (none when a folder cannot be read).
+    void SayLostClusters();
+    // Whether the FAT marks the first cluster of `path` free.
+    bool FirstClusterFree(const std::string &path);
+    // Marks the entry of the 8.3 `name` in `folder` (never the root) deleted
+    // in place, the FAT untouched, provided the FAT marks its first cluster
+    // free; false, with a reason, when there is no such entry.
+    bool DeleteEntryOverFreeClusters(const std::string &folder, const std::string &name, std::string *why);
     bool Step(const std::string &tool, const std::vector<std::string> &args, std::string_view input,
               std::string *why);
     // Runs a tool; `doing` says what for, in the line kept when it dies;
@@ -167,6 +191,8 @@ private:
     uint64_t cluster_bytes_;
     bool writable_;
     std::string died_;
+    std::vector<std::string> advice_;
+    bool lost_checked_ = false;
 };
 
 }  // namespace host

@@ -77,6 +77,8 @@ public:
     // found, it is not in use, the kit's folder can be named in it (each
     // refusal was reported).
     bool Usable() const { return usable_; }
+    // Whether a line saying why it cannot be used was printed.
+    bool Reported() const { return reported_; }
 
     // Windows paths, as the installation spells them: C:\windows,
     // C:\windows\system32, C:\windows\win.ini for a prefix; the folder
@@ -106,6 +108,9 @@ public:
     virtual std::shared_ptr<const RegistryHive> Machine() = 0;
     // The version the installation answers, as GetVersionExA fills it.
     virtual bool Version(OSVERSIONINFOA *info) = 0;
+    // A line about the drive for the end of a run, which refuses nothing
+    // (a disk image's stale count of free clusters); "" when none.
+    virtual std::string AdviceAfterRun() { return {}; }
 
     // A preview (pfmsetup --dry-run), chosen before the installation is
     // opened: the installation is opened and locked as for a run, but

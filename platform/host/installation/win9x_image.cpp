@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,6 +43,12 @@ public:
     // still here; they go before the base class's members, the volume's
     // registration first.
     ~Win9xImage() override { Profile().Flush(); }
+
+    std::string AdviceAfterRun() override
+    {
+        std::string stale = drive_ ? drive_->StaleFreeCount() : std::string();
+        return stale.empty() ? stale : "the disk image " + Root() + " " + stale;
+    }
 
 private:
     void Refuse(const std::string &why) { SetUnusable(host::ImageFiles::AboutTheImage(why).c_str()); }
@@ -109,6 +116,8 @@ private:
         // tells what the repair would do.
         if (Preview()) SetPendingRepair(files_->DescribeRepair(windows.path));
         else if (!files_->Repair(windows.path, &why)) return SetUnusable(why.c_str());
+        for (const std::string &line : drive_->Advice())
+            std::fprintf(stderr, "pfmsetup: the disk image %s %s\n", Root().c_str(), line.c_str());
         ReadRegistry(*files_, windows);
     }
 

@@ -292,24 +292,44 @@ TEST(FatImageDrive, RepairFinishesOrUndoesEveryState)
 
 // The one state Repair leaves alone: a WININI.$$N whose entry was
 // written and whose FAT entries were not (a kill between mcopy's writes).
-TEST(FatImageDrive, RepairLeavesACopyCutBeforeItsFatAlone)
+// A copy cut off after its folder entry and before its FAT ($$N), and a
+// delete cut off after its FAT and before its folder entry ($$O beside the
+// new WIN.INI), leave an entry whose clusters are free. Repair deletes that
+// entry alone (mdel would follow the free clusters into the FAT), on FAT16
+// and FAT32: the volume is then clean and WIN.INI the file it was.
+TEST(FatImageDrive, RepairDeletesAnEntryWhoseClustersAreFreeAndWritesNothingElse)
 {
-    pfmtest::ScratchDir dir;
-    Volume v = MakeWindowsDisk(dir, 16);
-    pfmtest::WriteBytes(dir.Path("new"), NewIni(3000));
-    ASSERT_EQ(pfmtest::Mtools("mcopy", v.image, v.offset, {dir.Path("new"), std::string("::/WINDOWS/") + FatImageDrive::kNewName}), 0);
-    auto layout = pfmtest::LayoutOf(v.image, v.offset);
-    for (uint32_t c : pfmtest::ClustersOf(v.image, v.offset, std::string("WINDOWS/") + FatImageDrive::kNewName))
-        pfmtest::SetFatEntry(v.image, layout, c, 0);
-    const std::string before = pfmtest::ReadBytes(v.image);
-    auto drive = OpenOrFail(v);
-    std::string why;
-    EXPECT_FALSE(drive->Repair("WINDOWS", &why));
-    EXPECT_NE(why.find("ScanDisk"), std::string::npos) << why;
-    EXPECT_TRUE(pfmtest::ReadBytes(v.image) == before) << "Repair wrote to the image";
-    std::string bytes;
-    EXPECT_TRUE(drive->Read("WINDOWS/WIN.INI", &bytes));
-    EXPECT_EQ(bytes, kOldIni);
+    for (int bits : {16, 32}) {
+        for (const char *cut : {FatImageDrive::kNewName, FatImageDrive::kOldName}) {
+            SCOPED_TRACE(std::string(cut) + " on FAT" + std::to_string(bits));
+            pfmtest::ScratchDir dir;
+            const bool old_cut = cut == std::string(FatImageDrive::kOldName);
+            Volume v = MakeWindowsDisk(dir, bits, old_cut ? NewIni(40) : kOldIni);
+            pfmtest::WriteBytes(dir.Path("cut"), NewIni(3000));
+            const std::string pristine = pfmtest::ReadBytes(v.image);
+            ASSERT_EQ(pfmtest::Mtools("mcopy", v.image, v.offset, {dir.Path("cut"), std::string("::/WINDOWS/") + cut}), 0);
+            // The FATs and FSInfo as they were before the copy: the copy's
+            // FAT never written, or the delete's written.
+            auto layout = pfmtest::LayoutOf(v.image, v.offset);
+            std::string before = pfmtest::ReadBytes(v.image);
+            before.replace(layout.fat, layout.fats * layout.fat_bytes, pristine, layout.fat, layout.fats * layout.fat_bytes);
+            if (bits == 32) before.replace(v.offset + 512, 512, pristine, v.offset + 512, 512);
+            pfmtest::WriteBytes(v.image, before);
+            const std::string win_ini = pfmtest::ReadInImage(v.image, v.offset, "WINDOWS/WIN.INI");
+            auto drive = OpenOrFail(v);
+            std::string why;
+            ASSERT_TRUE(drive->Repair("WINDOWS", &why)) << why;
+            const std::string after = pfmtest::ReadBytes(v.image);
+            size_t changed = 0;
+            for (size_t i = 0; i < after.size(); ++i) changed += after[i] != before[i];
+            EXPECT_EQ(changed, 1u) << "bytes written beside the entry's first";
+            std::vector<DriveEntry> entries;
+            ASSERT_TRUE(drive->List("WINDOWS", &entries));
+            EXPECT_FALSE(Named(entries, cut));
+            EXPECT_EQ(pfmtest::ReadInImage(v.image, v.offset, "WINDOWS/WIN.INI"), win_ini);
+            EXPECT_EQ(pfmtest::FsckProblems(v.image, v.offset, v.size), "");
+        }
+    }
 }
 
 // Runs Replace in a child process of its own, holding the image lock as
