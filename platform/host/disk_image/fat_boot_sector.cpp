@@ -37,6 +37,7 @@ bool ParseFatBootSector(const unsigned char (&s)[512], FatBootSector *boot, std:
     uint64_t meta = reserved + fats * fat_sectors + root_sectors;
     if (meta >= total) return refuse("no FAT boot sector (its areas fill the volume)");
     uint64_t clusters = (total - meta) / sectors_per_cluster;
+    if (!clusters) return refuse("no FAT boot sector (its areas leave no room for a cluster)");
     // Microsoft's rule: the count of clusters alone gives the FAT's width.
     int bits = clusters < 4085 ? 12 : clusters < 65525 ? 16 : 32;
     if (bits == 32 && root_entries) return refuse("no FAT boot sector (FAT32 with a fixed root folder)");

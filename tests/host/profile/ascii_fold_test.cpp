@@ -48,16 +48,13 @@ TEST(AsciiFold, OnlyAsciiCapitalsFoldAndLengthsMustAgree)
     EXPECT_EQ("mixed \xC4 case [z]", host::FoldAsciiCopy("MiXeD \xC4 CASE [Z]"));
 }
 
-// In code page 932 the byte after a lead byte is half of a character: ア
-// (83 41) and ャ (83 61) stay apart, the letters around them still fold, and
-// a half-width katakana (0xB1, a single byte) takes no byte with it.
+// In code page 932 ア (83 41) and ャ (83 61) stay apart, the letters around
+// them still fold, and a half-width katakana (0xB1) takes no byte with it.
 TEST(AsciiFold, TheSecondByteOfADoubleByteCharacterNeverFolds)
 {
     const host::LeadBytes lead(host::CodePage::ForNumber(932));
-    const host::LeadBytes none(host::CodePage::ForNumber(1251));
-    EXPECT_FALSE(none.Any());
+    EXPECT_FALSE(host::LeadBytes(host::CodePage::ForNumber(1251)).Any());
     EXPECT_FALSE(host::SameNameNoCase("K\x83\x41", "k\x83\x61", lead));
-    EXPECT_TRUE(host::SameNameNoCase("K\x83\x41", "k\x83\x61", none));
     EXPECT_TRUE(host::SameNameNoCase("K\x83\x41Z", "k\x83\x41z", lead));
     EXPECT_TRUE(host::SameNameNoCase("\xB1" "A\x83", "\xB1" "a\x83", lead));  // a lead byte at the end takes nothing
     std::string folded;
