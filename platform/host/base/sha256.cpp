@@ -48,7 +48,8 @@ void Sha256BlocksPortable(uint32_t *state, const unsigned char *data, std::size_
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
         for (int i = 0; i < 64; ++i) {
-            uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kSha256Round[i] + w[i];
+            uint32_t t1 =
+                h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kSha256Round[i] + w[i];
             uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
             h = g;
             g = f;

@@ -92,7 +92,8 @@ bool SystemProfile::Begin()
         return false;
     }
     std::string before = bytes;
-    auto document = std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes), LeadBytes(installation_.Texts())));
+    auto document =
+        std::make_unique<ProfileDocument>(ProfileDocument::ParseOwned(std::move(bytes), LeadBytes(installation_.Texts())));
     document->FollowDialect(dialect_);
     path_ = std::move(*path);
     folder_ = path_.substr(0, path_.rfind('/'));
