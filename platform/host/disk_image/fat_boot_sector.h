@@ -53,6 +53,9 @@ constexpr unsigned kFsInfoFreeCount = 488;
 // bytes from byte `base` on (base <= the entry's first byte); 0xFFFFFFFF
 // when they do not hold it.
 uint32_t FatEntry(const unsigned char *fat, size_t bytes, int bits, uint64_t cluster, uint64_t base);
+// The entry that marks a bad cluster in a FAT of `bits` bits (0xFF7, 0xFFF7,
+// 0x0FFFFFF7); the entries above it end a chain.
+inline uint32_t FatBadMark(int bits) { return bits == 12 ? 0xFF7 : bits == 16 ? 0xFFF7 : 0x0FFFFFF7; }
 uint64_t CountFreeClusters(const unsigned char *fat, size_t bytes, int bits, uint64_t clusters);
 
 }  // namespace host

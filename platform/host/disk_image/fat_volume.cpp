@@ -82,6 +82,12 @@ bool ReadAt(int fd, uint64_t offset, std::string *bytes, size_t n)
 
 }  // namespace
 
+bool FatImageDrive::ReadFat(int fd, std::string *fat) const
+{
+    const uint64_t bps = boot_.bytes_per_sector;
+    return ReadAt(fd, offset_ + boot_.reserved_sectors * bps, fat, size_t(boot_.fat_sectors * bps));
+}
+
 bool FatImageDrive::FatsAgree(std::string *why)
 {
     if (boot_.fat_count < 2) return true;
@@ -105,7 +111,7 @@ bool FatImageDrive::CountFree(uint64_t *clusters, uint32_t *hint, std::string *w
     if (fd < 0) return Fail(why, std::string("cannot be opened: ") + std::strerror(errno));
     const uint64_t bps = boot_.bytes_per_sector;
     std::string fat;
-    bool whole = ReadAt(fd, offset_ + boot_.reserved_sectors * bps, &fat, size_t(boot_.fat_sectors * bps));
+    bool whole = ReadFat(fd, &fat);
     unsigned char info[512];
     *hint = 0xFFFFFFFF;
     if (boot_.fsinfo_sector &&
@@ -252,13 +258,10 @@ bool FatImageDrive::DeleteEntryOverFreeClusters(const std::string &folder, const
         return Fail(why, cannot + "its folder's clusters are not known; the drive needs ScanDisk");
     int fd = open(runner_.image().c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return Fail(why, cannot + std::strerror(errno));
-    const uint64_t bps = boot_.bytes_per_sector;
     std::string fat;
-    bool whole = ReadAt(fd, offset_ + boot_.reserved_sectors * bps, &fat, size_t(boot_.fat_sectors * bps));
+    bool whole = ReadFat(fd, &fat);
     const auto *table = reinterpret_cast<const unsigned char *>(fat.data());
-    // An entry of 0xFF7 (0xFFF7, 0x0FFFFFF7) or more is a bad cluster or
-    // the chain's end.
-    const uint32_t last = boot_.fat_bits == 12 ? 0xFF7 : boot_.fat_bits == 16 ? 0xFFF7 : 0x0FFFFFF7;
+    const uint32_t last = FatBadMark(boot_.fat_bits);
     auto in_volume = [this](uint64_t c) { return c >= 2 && c < boot_.cluster_count + 2; };
     std::string cluster;
     uint64_t c = uint64_t(first_folder);
@@ -269,8 +272,7 @@ bool FatImageDrive::DeleteEntryOverFreeClusters(const std::string &folder, const
             const auto *entry = reinterpret_cast<const unsigned char *>(cluster.data() + e);
             if (entry[0] == 0) break;
             if (cluster.compare(e, 11, field) != 0 || (entry[11] & 0x18)) continue;
-            uint32_t start = uint32_t(entry[26]) | uint32_t(entry[27]) << 8;
-            if (boot_.fat_bits == 32) start |= (uint32_t(entry[20]) | uint32_t(entry[21]) << 8) << 16;
+            const uint32_t start = FolderEntryFirstCluster(entry, boot_.fat_bits);
             // Only an entry whose first cluster the FAT marks free: that is
             // the state a cut-off copy or delete leaves, and the one mdel
             // cannot handle.
@@ -295,9 +297,8 @@ void FatImageDrive::SayLostClusters()
     lost_checked_ = true;
     int fd = open(runner_.image().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
-    const uint64_t bps = boot_.bytes_per_sector;
     std::string fat;
-    bool whole = ReadAt(fd, offset_ + boot_.reserved_sectors * bps, &fat, size_t(boot_.fat_sectors * bps));
+    bool whole = ReadFat(fd, &fat);
     LostClusters lost;
     std::string walk_why;
     bool walked = whole && FindLostClusters(

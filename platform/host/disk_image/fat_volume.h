@@ -149,6 +149,8 @@ private:
     // (0xFFFFFFFF when there is none). False, with a reason, when the FAT
     // cannot be read.
     bool CountFree(uint64_t *clusters, uint32_t *hint, std::string *why);
+    // The first FAT, read from `fd`; false when the file holds less.
+    bool ReadFat(int fd, std::string *fat) const;
     // Writes `clusters` as FSInfo's free count: mtools trusts a stale one
     // (it refuses a copy for want of room, or finds no free cluster half
     // way), and keeps a right one right.

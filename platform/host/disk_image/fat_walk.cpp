@@ -14,13 +14,11 @@ constexpr unsigned char kLongNamePiece = 0x0F;
 constexpr unsigned char kVolumeLabel = 0x08;
 constexpr unsigned char kFolder = 0x10;
 
-uint32_t BadMark(int bits) { return bits == 12 ? 0xFF7 : bits == 16 ? 0xFFF7 : 0x0FFFFFF7; }
-
 // The clusters of the volume as its folders reach them.
 class Walk {
 public:
     Walk(const FatBootSector &boot, std::string_view fat, const VolumeReader &read)
-        : boot_(boot), fat_(fat), read_(read), bad_(BadMark(boot.fat_bits))
+        : boot_(boot), fat_(fat), read_(read), bad_(FatBadMark(boot.fat_bits))
     {
         // Cluster numbers run from 2 to below `end_`: those the volume has,
         // whose entries the FAT's bytes hold, and below the bad mark, so that
@@ -124,9 +122,7 @@ private:
             // "." and ".." are the only short names that start with a dot.
             if (entry[0] == kDeleted || entry[0] == '.' || attributes == kLongNamePiece || (attributes & kVolumeLabel))
                 continue;
-            uint64_t first = Le16(entry + 26);
-            if (boot_.fat_bits == 32) first |= uint64_t(Le16(entry + 20)) << 16;
-            std::vector<uint32_t> chain = Mark(first, attributes & kFolder);
+            std::vector<uint32_t> chain = Mark(FolderEntryFirstCluster(entry, boot_.fat_bits), attributes & kFolder);
             if (!chain.empty()) pending_.push_back(std::move(chain));
         }
         return true;
@@ -149,6 +145,11 @@ private:
 };
 
 }  // namespace
+
+uint32_t FolderEntryFirstCluster(const unsigned char *entry, int fat_bits)
+{
+    return Le16(entry + 26) | (fat_bits == 32 ? uint32_t(Le16(entry + 20)) << 16 : 0);
+}
 
 bool FindLostClusters(const FatBootSector &boot, std::string_view fat, const VolumeReader &read, LostClusters *lost,
                       std::string *why)

@@ -17,6 +17,10 @@
 
 namespace host {
 
+// The first cluster that a 32-byte folder entry names (FAT32 keeps its
+// high half at byte 20).
+uint32_t FolderEntryFirstCluster(const unsigned char *entry, int fat_bits);
+
 // Reads `n` bytes at byte `at` from the volume's start into *bytes; false when it cannot.
 using VolumeReader = std::function<bool(uint64_t at, std::size_t n, std::string *bytes)>;
 
